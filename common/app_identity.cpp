@@ -1,0 +1,40 @@
+#include "common/app_identity.h"
+
+#include <cstdint>
+
+#include "common/path_compare.h"
+
+namespace kes {
+
+namespace {
+constexpr wchar_t kIdentityPrefix[] = L"Kestrelwood.Launcher.Install";
+constexpr std::uint64_t kFnvOffsetBasis = 0xcbf29ce484222325ull;
+constexpr std::uint64_t kFnvPrime = 0x100000001b3ull;
+}  // namespace
+
+std::wstring makeAppUserModelId(const std::wstring& folder) {
+    // Normalising first gives one identity to every spelling of one folder
+    // (case, '/' or '\', '.' and '..'); a folder without a normalised form
+    // hashes as the empty text.
+    const std::wstring normalized = normalizePathForCompare(folder);
+
+    // FNV-1a over whole UTF-16 units, not over their bytes.
+    std::uint64_t hash = kFnvOffsetBasis;
+    for (const wchar_t unit : normalized) {
+        hash ^= static_cast<std::uint16_t>(unit);
+        hash *= kFnvPrime;
+    }
+
+    // The hash as "%016llx" would print it: 16 lower-case digits, most
+    // significant first, zero-filled. Written by hand to keep printf out of
+    // the start program.
+    wchar_t digits[17];
+    for (int i = 15; i >= 0; --i) {
+        digits[i] = L"0123456789abcdef"[hash & 0xF];
+        hash >>= 4;
+    }
+    digits[16] = L'\0';
+    return std::wstring(kIdentityPrefix) + digits;
+}
+
+}  // namespace kes

@@ -1,0 +1,43 @@
+#include "common/command_line.h"
+
+namespace kes {
+
+// Windows splits a command line by these rules, so the quoted form follows them:
+//
+//   in the argument          written as
+//   ---------------          ----------
+//   n backslashes + "        2n+1 backslashes + "   (escaped quote)
+//   n backslashes at end     2n backslashes + "     (closing quote stays a quote)
+//   n backslashes + other    n backslashes + other  (backslashes are literal)
+//   blank, tab, anything     unchanged              (inside the quotes)
+//
+// Every argument is quoted, even one without blanks, so an empty argument
+// survives as "".
+std::wstring quoteCommandLineArg(const std::wstring& arg) {
+    std::wstring body;
+    body.reserve(arg.size() + 2);
+    body.push_back(L'"');
+    std::size_t pendingBackslashes = 0;
+    for (const wchar_t unit : arg) {
+        if (unit == L'\\') {
+            ++pendingBackslashes;
+        } else if (unit == L'"') {
+            body.append(pendingBackslashes * 2 + 1, L'\\');
+            body.push_back(L'"');
+            pendingBackslashes = 0;
+        } else {
+            body.append(pendingBackslashes, L'\\');
+            body.push_back(unit);
+            pendingBackslashes = 0;
+        }
+    }
+    body.append(pendingBackslashes * 2, L'\\');
+
+    std::wstring result;
+    result.reserve(body.size() + 1);
+    result.append(body);
+    result.push_back(L'"');
+    return result;
+}
+
+}  // namespace kes

@@ -1,0 +1,31 @@
+// Reads what an executable's version resource says about it as a launcher.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kes {
+
+struct LauncherVersionInfo {
+    bool valid = false;  // a full-size fixed file version was found
+    std::uint16_t major = 0;
+    std::uint16_t minor = 0;
+    std::uint16_t build = 0;
+    std::uint16_t revision = 0;
+    std::uint64_t packed = 0;  // packVersion of the four parts
+    std::string launcherId;    // KesLauncherID from 040904E4, UTF-8, no NUL
+};
+
+// major:minor:build:revision as one 64-bit value, major in the top 16 bits, so
+// that an unsigned comparison of two packed values orders the versions.
+constexpr std::uint64_t packVersion(std::uint16_t major, std::uint16_t minor,
+                                    std::uint16_t build, std::uint16_t revision) {
+    return (std::uint64_t{major} << 48) | (std::uint64_t{minor} << 32) |
+           (std::uint64_t{build} << 16) | std::uint64_t{revision};
+}
+
+// Never fails loudly: an unreadable file gives an invalid, all-zero record; a
+// readable one without the key gives a valid record with an empty launcherId.
+LauncherVersionInfo readLauncherVersionInfo(const std::string& path);
+
+}  // namespace kes

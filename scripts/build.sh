@@ -1,0 +1,26 @@
+#!/bin/bash
+# Configures and builds everything into ${KES_BUILD_DIR:-build}, and warms up the
+# build tree's own Wine prefix with one persistent wineserver. Sourced by the
+# test and demo commands.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${KES_BUILD_DIR:-$root/build}
+"$root/scripts/setup.sh"
+
+export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+unset DISPLAY
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" -DKES_WERROR=ON >/dev/null
+
+# The build runs test programs under Wine to list their tests, so the prefix
+# is made and the server started first.
+if [ ! -f "$WINEPREFIX/.kes-ready" ]; then
+    echo "== creating Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >"$build/wineboot.log" 2>&1 </dev/null || true
+    touch "$WINEPREFIX/.kes-ready"
+fi
+wineserver -p
+trap 'wineserver -k 2>/dev/null || true' EXIT
+
+echo "== building in $build"
+cmake --build "$build" -j "$(nproc)"

@@ -1,0 +1,14 @@
+#!/bin/bash
+# The test command: installs what is missing, builds, and runs every test
+# under Wine. Exit status is ctest's.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+start=$(date +%s)
+. "$root/scripts/build.sh"
+echo "== running tests"
+set +e
+(cd "$build" && ctest -j "$(nproc)" --output-on-failure --timeout 600)
+status=$?
+set -e
+echo "== test command took $(( $(date +%s) - start )) s"
+exit $status

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include "common/launcher_family.h"
+#include "common/version_info.h"
+#include "support/test_support.h"
+
+using namespace kes;
+using namespace kes::test;
+
+namespace {
+
+LauncherVersionInfo readFixture(const wchar_t* name) {
+    return readLauncherVersionInfo(narrow(builtExe(name)));
+}
+
+TEST(PackVersion, OrdersPartByPart) {
+    EXPECT_EQ(packVersion(1, 2, 3, 4), 0x0001000200030004ull);
+    EXPECT_EQ(packVersion(65535, 65535, 65535, 65535), 0xFFFFFFFFFFFFFFFFull);
+    EXPECT_EQ(packVersion(0, 0, 0, 0), 0ull);
+    EXPECT_GT(packVersion(10, 0, 0, 0), packVersion(2, 0, 0, 0));
+    EXPECT_GT(packVersion(1, 2, 0, 0), packVersion(1, 1, 65535, 65535));
+    EXPECT_GT(packVersion(0, 0, 0, 1), packVersion(0, 0, 0, 0));
+}
+
+struct VersionCase {
+    const wchar_t* fixture;
+    bool valid;
+    std::uint16_t major, minor, build, revision;
+    std::string launcherId;
+};
+
+class VersionReader : public ::testing::TestWithParam<VersionCase> {};
+
+TEST_P(VersionReader, ReadsFixture) {
+    const VersionCase& c = GetParam();
+    const LauncherVersionInfo info = readFixture(c.fixture);
+    EXPECT_EQ(info.valid, c.valid);
+    EXPECT_EQ(info.major, c.major);
+    EXPECT_EQ(info.minor, c.minor);
+    EXPECT_EQ(info.build, c.build);
+    EXPECT_EQ(info.revision, c.revision);
+    EXPECT_EQ(info.packed, packVersion(c.major, c.minor, c.build, c.revision));
+    EXPECT_EQ(info.launcherId, c.launcherId);
+}
+
+const std::string kFamily = kLauncherFamilyId;
+
+INSTANTIATE_TEST_SUITE_P(
+    VersionInfo, VersionReader,
+    ::testing::Values(
+        // File versions, packed part by part.
+        VersionCase{L"fx_family_1_2_3_4", true, 1, 2, 3, 4, kFamily},
+        VersionCase{L"fx_family_0_0_0_0", true, 0, 0, 0, 0, kFamily},
+        VersionCase{L"fx_family_65535_65535_65535_65535", true, 65535, 65535, 65535, 65535, kFamily},
+        VersionCase{L"fx_family_1_1_65535_65535", true, 1, 1, 65535, 65535, kFamily},
+        // One terminating NUL is dropped, whether it is stored or not; a second stays.
+        VersionCase{L"fx_id_no_nul", true, 3, 0, 0, 0, kFamily},
+        VersionCase{L"fx_id_two_nuls", true, 3, 0, 0, 0, kFamily + std::string(1, '\0')},
+        // Only the 040904E4 table is read; a missing key leaves a valid record with no id.
+        VersionCase{L"fx_id_codepage_04b0", true, 3, 0, 0, 0, ""},
+        VersionCase{L"fx_id_absent", true, 3, 0, 0, 0, ""},
+        // Values come back as UTF-8, byte for byte as stored.
+        VersionCase{L"fx_id_lowercase", true, 3, 0, 0, 0, "4f1a7c2e-6d5b-4e8a-9c51-7d2e6b0a8f13"},
+        VersionCase{L"fx_id_nonascii", true, 3, 0, 0, 0,
+                    "\xC3\x9Cn\xC3\xAF" "c\xC3\xB8" "d\xC3\xA9-\xE3\x83\xA9\xE3\x83\xB3\xE3\x83\x81\xE3\x83\xA3"
+                    "\xE3\x83\xBC-\xF0\x9F\x98\x80"},
+        // No resource, or a fixed record below 52 bytes: invalid and all zero.
+        VersionCase{L"fx_no_version", false, 0, 0, 0, 0, ""},
+        VersionCase{L"fx_fixed_short", false, 0, 0, 0, 0, ""}),
+    [](const ::testing::TestParamInfo<VersionCase>& row) { return narrow(row.param.fixture); });
+
+TEST(VersionInfo, MissingFileOrNonProgramGivesAllZeroRecord) {
+    const std::wstring dir = freshScratchDir();
+    writeFileOrFail(dir + L"\\text.exe", "not a program at all");
+    for (const std::wstring& path : {dir + L"\\missing.exe", dir + L"\\text.exe", std::wstring()}) {
+        const LauncherVersionInfo info = readLauncherVersionInfo(narrow(path));
+        EXPECT_FALSE(info.valid);
+        EXPECT_EQ(info.packed, 0u);
+        EXPECT_EQ(info.major + info.minor + info.build + info.revision, 0);
+        EXPECT_TRUE(info.launcherId.empty());
+    }
+}
+
+TEST(VersionInfo, NonAsciiPathIsRead) {
+    const std::wstring dir = freshScratchDir(L"J\x00E9u \x4E2D\xD83D\xDE00");
+    const std::wstring copy = dir + L"\\L\x00E4uncher.exe";
+    copyFileOrFail(builtExe(L"fx_family_2_0_0_0"), copy);
+    const LauncherVersionInfo info = readLauncherVersionInfo(narrow(copy));
+    EXPECT_TRUE(info.valid);
+    EXPECT_EQ(info.packed, packVersion(2, 0, 0, 0));
+    EXPECT_EQ(info.launcherId, kFamily);
+}
+
+// The identifier of this fixture claims 30000 units, far more than the whole
+// resource. The reader must stay inside the buffer it was given: whatever it
+// returns is bounded by the resource's size and is not the family identifier.
+TEST(VersionInfo, LyingStringLengthIsClampedToTheBuffer) {
+    const std::string path = narrow(builtExe(L"fx_id_length_lies"));
+    const DWORD size = GetFileVersionInfoSizeW(widen(path).c_str(), nullptr);
+    ASSERT_GT(size, 0u);
+    const LauncherVersionInfo info = readLauncherVersionInfo(path);
+    EXPECT_TRUE(info.valid);
+    EXPECT_EQ(info.packed, packVersion(3, 0, 0, 0));
+    EXPECT_NE(info.launcherId, kFamily);
+    // UTF-8 of n units is at most 3n bytes; n is at most half the buffer.
+    EXPECT_LE(info.launcherId.size(), size / 2 * 3);
+    EXPECT_EQ(info.launcherId.substr(0, kFamily.size()), kFamily);
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "common/encoding.h"
+
+namespace kes::test {
+
+std::string narrow(const std::wstring& wide) {
+    return wideToUtf8(wide.data(), wide.size());
+}
+
+std::wstring widen(const std::string& utf8) {
+    return utf8ToWideStrict(utf8);
+}
+
+std::wstring binDir() {
+    wchar_t path[32768];
+    const DWORD n = GetModuleFileNameW(nullptr, path, 32768);
+    std::wstring self(path, n);
+    return self.substr(0, self.find_last_of(L'\\'));
+}
+
+std::wstring builtExe(const std::wstring& name) {
+    return binDir() + L"\\" + name + L".exe";
+}
+
+void removeTree(const std::wstring& path) {
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            const std::wstring child = path + L"\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                removeTree(child);
+            } else {
+                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(child.c_str());
+            }
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+std::wstring freshScratchDir(const std::wstring& leaf) {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::wstring name = widen(std::string(info->test_suite_name()) + "." + info->name());
+    for (wchar_t& c : name) {
+        if (c == L'/' || c == L'\\' || c == L':' || c == L'*' || c == L'?' || c == L'<' || c == L'>' ||
+            c == L'|' || c == L'"') {
+            c = L'_';
+        }
+    }
+    const std::wstring root = binDir() + L"\\scratch";
+    CreateDirectoryW(root.c_str(), nullptr);
+    std::wstring dir = root + L"\\" + name;
+    removeTree(dir);
+    EXPECT_TRUE(CreateDirectoryW(dir.c_str(), nullptr)) << "cannot create " << narrow(dir);
+    if (!leaf.empty()) {
+        dir += L"\\" + leaf;
+        EXPECT_TRUE(CreateDirectoryW(dir.c_str(), nullptr)) << "cannot create " << narrow(dir);
+    }
+    return dir;
+}
+
+void copyFileOrFail(const std::wstring& from, const std::wstring& to) {
+    ASSERT_TRUE(CopyFileW(from.c_str(), to.c_str(), FALSE))
+        << "copy " << narrow(from) << " -> " << narrow(to) << " failed: " << GetLastError();
+}
+
+void writeFileOrFail(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << "cannot create " << narrow(path);
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    ASSERT_TRUE(ok && written == bytes.size());
+}
+
+bool fileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string readFileBytes(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    std::string bytes;
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+        bytes.append(chunk, got);
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+ProcessResult runProcess(const std::wstring& exe, const std::wstring& commandLine, const std::wstring& cwd,
+                         DWORD timeoutMs, const wchar_t* environment) {
+    ProcessResult result;
+    std::wstring buffer = commandLine;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    const auto begin = std::chrono::steady_clock::now();
+    if (!CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE,
+                        environment != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0,
+                        const_cast<wchar_t*>(environment), cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
+        result.createError = GetLastError();
+        return result;
+    }
+    result.started = true;
+    CloseHandle(pi.hThread);
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        result.exited = true;
+        GetExitCodeProcess(pi.hProcess, &result.exitCode);
+    } else {
+        TerminateProcess(pi.hProcess, 99);
+        WaitForSingleObject(pi.hProcess, 5000);
+    }
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    CloseHandle(pi.hProcess);
+    return result;
+}
+
+std::optional<LaunchRecord> waitForLaunchRecord(const std::wstring& exePath, DWORD timeoutMs) {
+    const std::wstring recordPath = exePath + L".started";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!fileExists(recordPath)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string bytes = readFileBytes(recordPath);
+    std::wstring units(bytes.size() / 2, L'\0');
+    std::memcpy(units.data(), bytes.data(), units.size() * 2);
+
+    std::vector<std::wstring> fields;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        if (units[i] == L'\0') {
+            fields.push_back(units.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    if (fields.size() < 3) {
+        return std::nullopt;
+    }
+    LaunchRecord record;
+    record.selfPath = fields[0];
+    record.commandLine = fields[1];
+    record.currentDirectory = fields[2];
+    record.args.assign(fields.begin() + 3, fields.end());
+    return record;
+}
+
+std::vector<std::wstring> startedLaunchers(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"\\*.started").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        std::wstring name = entry.cFileName;
+        names.push_back(name.substr(0, name.size() - 8));
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return names;
+}
+
+}  // namespace kes::test

@@ -1,0 +1,61 @@
+// Helpers for tests that run under Wine against the real file system and real
+// processes.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kes::test {
+
+// The folder of the running test executable; fixtures are built beside it.
+std::wstring binDir();
+
+// Path of a built executable (fixture, tool or program) beside the tests.
+std::wstring builtExe(const std::wstring& name);
+
+// A fresh, empty folder under <bin>\scratch for the running test.
+std::wstring freshScratchDir(const std::wstring& leaf = L"");
+
+// Recursively removes a folder; quiet when it does not exist.
+void removeTree(const std::wstring& path);
+
+void copyFileOrFail(const std::wstring& from, const std::wstring& to);
+void writeFileOrFail(const std::wstring& path, const std::string& bytes);
+bool fileExists(const std::wstring& path);
+std::string readFileBytes(const std::wstring& path);
+
+struct ProcessResult {
+    bool started = false;
+    bool exited = false;  // false: still running at the timeout (then killed)
+    DWORD exitCode = 0;
+    DWORD createError = 0;
+    double seconds = 0;
+};
+
+// Starts `commandLine` (application name `exe`) in `cwd` (the test's own when
+// empty) with an optional environment block, and waits up to timeoutMs.
+ProcessResult runProcess(const std::wstring& exe, const std::wstring& commandLine,
+                         const std::wstring& cwd = L"", DWORD timeoutMs = 20000,
+                         const wchar_t* environment = nullptr);
+
+// How a recording fixture launcher was started, read from "<exe>.started".
+struct LaunchRecord {
+    std::wstring selfPath;
+    std::wstring commandLine;
+    std::wstring currentDirectory;
+    std::vector<std::wstring> args;  // argv[0] included
+};
+
+// Waits up to timeoutMs for the record of the launcher at exePath.
+std::optional<LaunchRecord> waitForLaunchRecord(const std::wstring& exePath, DWORD timeoutMs = 10000);
+
+// The names of the "*.started" records in a folder, i.e. which launchers ran.
+std::vector<std::wstring> startedLaunchers(const std::wstring& folder);
+
+std::string narrow(const std::wstring& wide);
+std::wstring widen(const std::string& utf8);
+
+}  // namespace kes::test
