@@ -1,0 +1,13 @@
+// Starting the chosen launcher and reporting a failed start.
+#pragma once
+
+#include <string>
+
+namespace kes {
+
+// Starts the launcher with every argument of this process forwarded, re-quoted.
+// Returns 0 when the process was created, 1 otherwise (after telling the user
+// why, unless the command line itself could not be split).
+int launchLauncher(const std::wstring& chosenPath);
+
+}  // namespace kes

@@ -1,0 +1,54 @@
+#include "start/launcher_selection.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "common/encoding.h"
+#include "common/launcher_family.h"
+#include "common/path_compare.h"
+#include "common/version_info.h"
+
+namespace kes {
+
+namespace {
+
+bool isFamilyId(const std::string& id) {
+    return id.size() == kLauncherFamilyIdLength &&
+           std::memcmp(id.data(), kLauncherFamilyId, kLauncherFamilyIdLength) == 0;
+}
+
+// Both normalisations failing also counts as "the same file": a path that
+// cannot be normalised must not be started in place of the running program.
+bool isSameFile(const std::wstring& selfPath, const std::wstring& candidate) {
+    return normalizePathForCompare(selfPath) == normalizePathForCompare(candidate);
+}
+
+}  // namespace
+
+std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath) {
+    std::wstring chosenPath;
+    std::uint64_t chosenVersion = 0;
+
+    for (const std::string& candidate : candidates) {
+        const LauncherVersionInfo info = readLauncherVersionInfo(candidate);
+        const std::wstring widePath = utf8ToWideStrict(candidate);
+        if (!info.valid || !isFamilyId(info.launcherId)) {
+            continue;
+        }
+        if (isSameFile(selfPath, widePath)) {
+            continue;
+        }
+        // "Nothing chosen" is an empty path, never a version of 0: a single
+        // launcher at 0.0.0.0 is still chosen. std::wstring compares unsigned
+        // 16-bit units, a prefix sorting first.
+        const bool take = chosenPath.empty() || info.packed > chosenVersion ||
+                          (info.packed == chosenVersion && widePath < chosenPath);
+        if (take) {
+            chosenPath = widePath;
+            chosenVersion = info.packed;
+        }
+    }
+    return chosenPath;
+}
+
+}  // namespace kes

@@ -1,0 +1,266 @@
+// End-to-end tests of the real KestrelwoodStart.exe: each test lays out a game
+// folder with fixture launchers that record how they were started, runs the
+// program there, and checks what a player would get.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+
+#include "common/command_line.h"
+#include "support/test_support.h"
+
+using namespace kes;
+using namespace kes::test;
+
+namespace {
+
+struct Placed {
+    const wchar_t* fixture;  // built executable, without .exe
+    const wchar_t* name;     // file name in the game folder
+};
+
+struct GameFolder {
+    std::wstring dir;
+    std::wstring start;  // path of the start program in the folder
+
+    explicit GameFolder(const std::wstring& leaf = L"") : dir(freshScratchDir(leaf)) {
+        start = dir + L"\\KestrelwoodStart.exe";
+        copyFileOrFail(builtExe(L"KestrelwoodStart"), start);
+    }
+
+    void place(const Placed& p) const { copyFileOrFail(builtExe(p.fixture), dir + L"\\" + p.name); }
+
+    ProcessResult run(const std::wstring& argumentsTail = L"", const std::wstring& cwd = L"") const {
+        std::wstring commandLine = L"\"" + start + L"\"";
+        if (!argumentsTail.empty()) {
+            commandLine += L" " + argumentsTail;
+        }
+        return runProcess(start, commandLine, cwd.empty() ? dir : cwd, 20000);
+    }
+};
+
+// Nothing qualifies: exit code 1, and no launcher ran.
+struct NotFoundCase {
+    const char* name;
+    std::vector<Placed> files;
+};
+
+class StartFindsNothing : public ::testing::TestWithParam<NotFoundCase> {};
+
+TEST_P(StartFindsNothing, ExitsWithOneAndStartsNothing) {
+    GameFolder game;
+    for (const Placed& p : GetParam().files) {
+        game.place(p);
+    }
+    writeFileOrFail(game.dir + L"\\readme.exe", "not a program");
+    const ProcessResult result = game.run();
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.exitCode, 1u);
+    Sleep(300);
+    EXPECT_TRUE(startedLaunchers(game.dir).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StartProgram, StartFindsNothing,
+    ::testing::Values(
+        NotFoundCase{"Alone", {}},
+        NotFoundCase{"OnlyOtherFamily", {{L"fx_other_family", L"Other.exe"}}},
+        NotFoundCase{"NoVersionResource", {{L"fx_no_version", L"Plain.exe"}}},
+        NotFoundCase{"LowerCaseIdentifier", {{L"fx_id_lowercase", L"Lower.exe"}}},
+        NotFoundCase{"BracedIdentifier", {{L"fx_id_braced", L"Braced.exe"}}},
+        NotFoundCase{"IdentifierWithTwoNuls", {{L"fx_id_two_nuls", L"TwoNuls.exe"}}},
+        NotFoundCase{"OtherCodePage", {{L"fx_id_codepage_04b0", L"Unicode.exe"}}},
+        NotFoundCase{"KeyAbsent", {{L"fx_id_absent", L"NoKey.exe"}}},
+        NotFoundCase{"FixedRecordTooShort", {{L"fx_fixed_short", L"Short.exe"}}},
+        NotFoundCase{"IdentifierLengthLies", {{L"fx_id_length_lies", L"Lies.exe"}}},
+        NotFoundCase{"CopyOfTheStartProgram", {{L"KestrelwoodStart", L"Copy of KestrelwoodStart.exe"}}},
+        NotFoundCase{"AllOfThem",
+                     {{L"fx_other_family", L"Other.exe"},
+                      {L"fx_no_version", L"Plain.exe"},
+                      {L"fx_id_lowercase", L"Lower.exe"},
+                      {L"fx_id_two_nuls", L"TwoNuls.exe"},
+                      {L"fx_id_codepage_04b0", L"Unicode.exe"},
+                      {L"fx_id_absent", L"NoKey.exe"}}}),
+    [](const ::testing::TestParamInfo<NotFoundCase>& row) { return std::string(row.param.name); });
+
+// Which launcher is chosen. Files are placed in the order given; each case
+// that depends on the tie-break also appears with the order reversed.
+struct ChoiceCase {
+    const char* name;
+    std::vector<Placed> files;
+    const wchar_t* winner;
+};
+
+class StartChooses : public ::testing::TestWithParam<ChoiceCase> {};
+
+TEST_P(StartChooses, NewestLauncherOfTheFamily) {
+    GameFolder game;
+    for (const Placed& p : GetParam().files) {
+        game.place(p);
+    }
+    ASSERT_TRUE(CreateDirectoryW((game.dir + L"\\old.exe").c_str(), nullptr));
+    const ProcessResult result = game.run();
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.exitCode, 0u);
+    const std::wstring winner = game.dir + L"\\" + GetParam().winner;
+    const auto record = waitForLaunchRecord(winner);
+    ASSERT_TRUE(record.has_value()) << "expected " << narrow(winner) << " to start";
+    EXPECT_EQ(record->selfPath, winner);
+    Sleep(200);
+    EXPECT_EQ(startedLaunchers(game.dir), std::vector<std::wstring>{GetParam().winner});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StartProgram, StartChooses,
+    ::testing::Values(
+        // Versions compare as numbers, part by part.
+        ChoiceCase{"TenOverTwo", {{L"fx_family_2_0_0_0", L"L2.exe"}, {L"fx_family_10_0_0_0", L"L10.exe"}}, L"L10.exe"},
+        ChoiceCase{"MinorOverBuildAndRevision",
+                   {{L"fx_family_1_1_65535_65535", L"Older.exe"}, {L"fx_family_1_2_0_0", L"New.exe"}}, L"New.exe"},
+        ChoiceCase{"HighestOfMany",
+                   {{L"fx_family_1_0_0_0", L"A.exe"},
+                    {L"fx_family_65535_65535_65535_65535", L"Max.exe"},
+                    {L"fx_family_2_1_0_0", L"B.exe"},
+                    {L"fx_other_family", L"Other.exe"}},
+                   L"Max.exe"},
+        // Equal versions: the smaller UTF-16 path wins, whatever the listing order.
+        ChoiceCase{"TieLowerNameFirst",
+                   {{L"fx_family_2_0_0_0", L"Launcher_a.exe"}, {L"fx_family_2_0_0_0", L"Launcher_b.exe"}},
+                   L"Launcher_a.exe"},
+        ChoiceCase{"TieLowerNameSecond",
+                   {{L"fx_family_2_0_0_0", L"Launcher_b.exe"}, {L"fx_family_2_0_0_0", L"Launcher_a.exe"}},
+                   L"Launcher_a.exe"},
+        ChoiceCase{"TieUpperCaseBeforeLower", {{L"fx_family_2_0_0_0", L"a.exe"}, {L"fx_family_2_0_0_0", L"Z.exe"}},
+                   L"Z.exe"},
+        ChoiceCase{"TiePrefixFirst", {{L"fx_family_2_0_0_0", L"a.exe.exe"}, {L"fx_family_2_0_0_0", L"a.exe"}},
+                   L"a.exe"},
+        // A single launcher at 0.0.0.0 is still a launcher.
+        ChoiceCase{"SingleZeroVersion", {{L"fx_family_0_0_0_0", L"Zero.exe"}}, L"Zero.exe"},
+        // One stored NUL or none: the same identifier.
+        ChoiceCase{"IdentifierWithoutNul", {{L"fx_family_2_0_0_0", L"L2.exe"}, {L"fx_id_no_nul", L"L3.exe"}},
+                   L"L3.exe"},
+        // Broken or foreign files beside a real launcher change nothing.
+        ChoiceCase{"IgnoresNonLaunchers",
+                   {{L"fx_id_two_nuls", L"TwoNuls.exe"},
+                    {L"fx_id_length_lies", L"Lies.exe"},
+                    {L"fx_fixed_short", L"Short.exe"},
+                    {L"fx_id_codepage_04b0", L"Unicode.exe"},
+                    {L"KestrelwoodStart", L"KestrelwoodStart_copy.exe"},
+                    {L"fx_family_1_0_0_0", L"Launcher.exe"}},
+                   L"Launcher.exe"}),
+    [](const ::testing::TestParamInfo<ChoiceCase>& row) { return std::string(row.param.name); });
+
+TEST(StartProgram, WorksFromAFolderWithBlanksAndCharactersOutsideAscii) {
+    GameFolder game(L"Spi\x00EBle Kestrel \x4E2D\xD83D\xDE00");
+    game.place({L"fx_family_1_0_0_0", L"L\x00E4uncher 1.exe"});
+    game.place({L"fx_family_1_2_0_0", L"L\x00E4uncher \xD83D\xDE00.exe"});
+    const ProcessResult result = game.run(L"\"x y\"");
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.exitCode, 0u);
+    const std::wstring winner = game.dir + L"\\L\x00E4uncher \xD83D\xDE00.exe";
+    const auto record = waitForLaunchRecord(winner);
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->commandLine, quoteCommandLineArg(winner) + L" \"x y\"");
+}
+
+// Arguments: whatever the start program receives reaches the launcher
+// unchanged once the launcher splits its command line, and the raw command
+// line is the quoted launcher path followed by each argument, quoted, after
+// one blank.
+struct ArgumentsCase {
+    const char* name;
+    std::wstring tail;  // what follows the start program's own quoted path
+};
+
+class StartForwards : public ::testing::TestWithParam<ArgumentsCase> {};
+
+TEST_P(StartForwards, EveryArgumentUnchanged) {
+    GameFolder game;
+    game.place({L"fx_family_1_0_0_0", L"Launcher.exe"});
+    const ProcessResult result = game.run(GetParam().tail);
+    ASSERT_TRUE(result.exited);
+    ASSERT_EQ(result.exitCode, 0u);
+    const std::wstring launcher = game.dir + L"\\Launcher.exe";
+    const auto record = waitForLaunchRecord(launcher);
+    ASSERT_TRUE(record.has_value());
+
+    // What the start program itself received, split by the platform's rules.
+    const std::wstring startLine = L"\"" + game.start + L"\"" + (GetParam().tail.empty() ? L"" : L" " + GetParam().tail);
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(startLine.c_str(), &argc);
+    ASSERT_NE(argv, nullptr);
+    std::vector<std::wstring> received(argv + 1, argv + argc);
+    LocalFree(argv);
+
+    std::wstring expectedLine = quoteCommandLineArg(launcher);
+    for (const std::wstring& arg : received) {
+        expectedLine += L" " + quoteCommandLineArg(arg);
+    }
+    EXPECT_EQ(narrow(record->commandLine), narrow(expectedLine));
+    ASSERT_FALSE(record->args.empty());
+    EXPECT_EQ(record->args[0], launcher);
+    EXPECT_EQ(std::vector<std::wstring>(record->args.begin() + 1, record->args.end()), received);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StartProgram, StartForwards,
+    ::testing::Values(ArgumentsCase{"None", L""},
+                      ArgumentsCase{"Plain", L"-windowed -w 1280"},
+                      ArgumentsCase{"Blanks", L"\"a b\" \"  lead and trail  \""},
+                      ArgumentsCase{"Quotes", L"c\\\"d \"say \\\"hi\\\"\""},
+                      ArgumentsCase{"Empty", L"\"\" x \"\""},
+                      ArgumentsCase{"TrailingBackslashes", L"\"C:\\Program Files\\\\\" C:\\dir\\\\ a\\\\\\\\\"b\""},
+                      ArgumentsCase{"Tabs", L"\"tab\there\" \"\t\""},
+                      ArgumentsCase{"OutsideBasicPlane", L"\xD83D\xDE00 \"\x4E2D \x00E9\""},
+                      ArgumentsCase{"SkipFlagIsForwarded", L"--no-self-update-scan -x --no-self-update-scan"},
+                      ArgumentsCase{"OddQuoting", L"a\"b c\"d \"unterminated"}),
+    [](const ::testing::TestParamInfo<ArgumentsCase>& row) { return std::string(row.param.name); });
+
+TEST(StartProgram, NoArgumentsGiveTheQuotedPathAlone) {
+    GameFolder game;
+    game.place({L"fx_family_1_0_0_0", L"Launcher.exe"});
+    ASSERT_EQ(game.run().exitCode, 0u);
+    const auto record = waitForLaunchRecord(game.dir + L"\\Launcher.exe");
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->commandLine, L"\"" + game.dir + L"\\Launcher.exe\"");
+}
+
+// The launcher keeps running on its own: the start program exits while the
+// launcher is still held, and the launcher inherits the current directory.
+TEST(StartProgram, ExitsWithoutWaitingAndPassesItsCurrentDirectory) {
+    GameFolder game;
+    game.place({L"fx_family_1_0_0_0", L"Launcher.exe"});
+    const std::wstring elsewhere = game.dir + L"\\elsewhere";
+    ASSERT_TRUE(CreateDirectoryW(elsewhere.c_str(), nullptr));
+    const std::wstring holdName = L"KesFixtureHold-" + std::to_wstring(GetCurrentProcessId());
+    HANDLE hold = CreateEventW(nullptr, TRUE, FALSE, holdName.c_str());
+    ASSERT_NE(hold, nullptr);
+
+    SetEnvironmentVariableW(L"KES_FIXTURE_HOLD", holdName.c_str());
+    const ProcessResult result = game.run(L"", elsewhere);
+    SetEnvironmentVariableW(L"KES_FIXTURE_HOLD", nullptr);
+    const auto record = waitForLaunchRecord(game.dir + L"\\Launcher.exe");
+    SetEvent(hold);
+    CloseHandle(hold);
+
+    ASSERT_TRUE(result.exited) << "the start program waited for the launcher";
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_LT(result.seconds, 10.0);
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->currentDirectory, elsewhere);
+}
+
+TEST(StartProgram, ChosenFileThatIsNotAProgramExitsWithOne) {
+    GameFolder game;
+    game.place({L"fx_family_1_0_0_0", L"Launcher.exe"});
+    // A DLL carrying the family's version resource at 50.0.0.0.
+    copyFileOrFail(binDir() + L"\\fx_family_dll.dll", game.dir + L"\\Launcher50.exe");
+    const ProcessResult result = game.run();
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.exitCode, 1u);
+    Sleep(300);
+    EXPECT_TRUE(startedLaunchers(game.dir).empty());
+}
+
+}  // namespace
