@@ -1,0 +1,106 @@
+"""Shared helpers of the Python-driven tests: running Windows programs under
+the build tree's Wine, laying out game folders, reading launcher records."""
+import os
+import re
+import shutil
+import subprocess
+import time
+
+BUILD = os.environ.get("KES_BUILD_DIR", "")
+BIN = os.path.join(BUILD, "bin")
+WINE_RUN = os.path.join(BUILD, "wine-run.sh")
+SCRATCH = os.path.join(BIN, "scratch", "py")
+
+FAMILY_ID = "4F1A7C2E-6D5B-4E8A-9C51-7D2E6B0A8F13"
+
+
+def windows_path(unix_path):
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def fresh_dir(name):
+    path = os.path.join(SCRATCH, name)
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
+
+
+def place(folder, built_name, as_name):
+    shutil.copyfile(os.path.join(BIN, built_name), os.path.join(folder, as_name))
+
+
+def run_wine(exe, args=(), cwd=None, env_extra=None, timeout=60):
+    """Runs a Windows program; returns (exit code, stdout bytes, stderr bytes)."""
+    env = dict(os.environ)
+    env.update(env_extra or {})
+    proc = subprocess.run([WINE_RUN, exe, *args], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+    return proc.returncode, proc.stdout, proc.stderr
+
+
+def read_record(exe_path, timeout=10.0):
+    """The fields a recording fixture launcher wrote, or None."""
+    path = exe_path + ".started"
+    deadline = time.time() + timeout
+    while not os.path.exists(path):
+        if time.time() > deadline:
+            return None
+        time.sleep(0.05)
+    with open(path, "rb") as f:
+        fields = f.read().decode("utf-16-le").split("\0")[:-1]
+    return {"self": fields[0], "command_line": fields[1], "cwd": fields[2], "args": fields[3:]}
+
+
+def started_launchers(folder):
+    return sorted(n[:-len(".started")] for n in os.listdir(folder) if n.endswith(".started"))
+
+
+def fnv1a_units(text):
+    h = 0xcbf29ce484222325
+    data = text.encode("utf-16-le")
+    for i in range(0, len(data), 2):
+        h ^= data[i] | (data[i + 1] << 8)
+        h = (h * 0x100000001b3) & 0xFFFFFFFFFFFFFFFF
+    return "%016x" % h
+
+
+def decode_wine_debugstr(text):
+    """Undoes the escaping of Wine's debugstr_w: \\n, \\t, \\\\, \\" and \\XXXX."""
+    out = []
+    i = 0
+    while i < len(text):
+        c = text[i]
+        if c != "\\":
+            out.append(c)
+            i += 1
+            continue
+        nxt = text[i + 1]
+        simple = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"', "0": "\0"}
+        if re.fullmatch(r"[0-9a-fA-F]{4}", text[i + 1:i + 5] or ""):
+            out.append(chr(int(text[i + 1:i + 5], 16)))
+            i += 5
+        elif nxt in simple:
+            out.append(simple[nxt])
+            i += 2
+        else:
+            out.append(nxt)
+            i += 2
+    units = "".join(out).encode("utf-16-le", "surrogatepass")
+    return units.decode("utf-16-le", "surrogatepass")
+
+
+def set_relay_include(functions):
+    subprocess.run([WINE_RUN, "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
+                    "/d", ";".join(functions), "/f"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=True)
+
+
+def relay_calls(stderr_bytes, function):
+    """Arguments of each relayed call of `function` (module.name), as raw text."""
+    text = stderr_bytes.decode("utf-8", "replace")
+    return re.findall(r"Call " + re.escape(function) + r"\((.*)\) ret=", text)
+
+
+def wide_args(raw):
+    """The L"..." strings among the arguments of one relayed call, decoded."""
+    return [decode_wine_debugstr(m) for m in re.findall(r'L"((?:[^"\\]|\\.)*)"', raw)]

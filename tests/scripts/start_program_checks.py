@@ -1,0 +1,270 @@
+#!/usr/bin/env python3
+"""Checks of the built KestrelwoodStart.exe from the outside: its PE imports
+and resources read with Debian's pefile, and its behaviour under Wine that the
+GoogleTest suites cannot see from inside (message box arguments and the
+application identity, via Wine's relay trace; DLL planting; deep paths)."""
+import os
+import struct
+import sys
+import unittest
+import xml.etree.ElementTree as ET
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kestrelwood_testlib as kt  # noqa: E402
+
+import pefile  # noqa: E402
+
+START = os.path.join(kt.BIN, "KestrelwoodStart.exe")
+
+NOT_FOUND = ("The Kestrelwood launcher could not be found.\n\n"
+             "Keep KestrelwoodStart.exe in the game folder alongside the launcher.\n"
+             "If files are missing, extract the complete game download again.")
+COULD_NOT_START = ("Could not start the Kestrelwood launcher.\n"
+                   "Open the game folder and try the versioned launcher directly.")
+
+RELAYED = ["user32.MessageBoxW", "shcore.SetCurrentProcessExplicitAppUserModelID",
+           "shell32.SetCurrentProcessExplicitAppUserModelID", "kernel32.FindFirstFileW",
+           "kernelbase.FindFirstFileW"]
+
+
+def walk_version_nodes(data, offset=0, depth=0):
+    """Yields (depth, key, value bytes, wValueLength, wType) for every node of a
+    raw VS_VERSIONINFO block."""
+    length, value_length, wtype = struct.unpack_from("<HHH", data, offset)
+    end = offset + length
+    key_start = offset + 6
+    key_end = key_start
+    while data[key_end:key_end + 2] != b"\0\0":
+        key_end += 2
+    key = data[key_start:key_end].decode("utf-16-le")
+    pos = (key_end + 2 + 3) & ~3
+    value_bytes = value_length * 2 if wtype == 1 else value_length
+    value = data[pos:pos + value_bytes]
+    yield depth, key, value, value_length, wtype
+    pos = (pos + value_bytes + 3) & ~3
+    while pos < end:
+        child_length = struct.unpack_from("<H", data, pos)[0]
+        if child_length == 0:
+            break
+        yield from walk_version_nodes(data, pos, depth + 1)
+        pos = (pos + child_length + 3) & ~3
+
+
+class Resources(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.pe = pefile.PE(START)
+
+    def resource(self, type_id, name_id):
+        for t in self.pe.DIRECTORY_ENTRY_RESOURCE.entries:
+            if t.id == type_id:
+                for n in t.directory.entries:
+                    if n.id == name_id:
+                        lang = n.directory.entries[0]
+                        rva, size = lang.data.struct.OffsetToData, lang.data.struct.Size
+                        return self.pe.get_data(rva, size)
+        self.fail(f"no resource type {type_id} id {name_id}")
+
+    def test_64_bit_gui_program_with_only_system_imports(self):
+        self.assertEqual(self.pe.FILE_HEADER.Machine, 0x8664)
+        self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem, 2)  # Windows GUI
+        dlls = sorted(e.dll.decode() for e in self.pe.DIRECTORY_ENTRY_IMPORT)
+        self.assertEqual(dlls, ["KERNEL32.dll", "msvcrt.dll"])
+        # user32, shell32 and version are reached only through delay-loading,
+        # which the entry point restricts to System32 first.
+        names = {i.name for e in self.pe.DIRECTORY_ENTRY_IMPORT for i in e.imports}
+        self.assertIn(b"SetDefaultDllDirectories", names)
+
+    def test_version_resource(self):
+        raw = self.resource(16, 1)
+        nodes = list(walk_version_nodes(raw))
+        self.assertEqual(nodes[0][1], "VS_VERSION_INFO")
+        fixed = struct.unpack("<13I", nodes[0][2])
+        self.assertEqual(fixed[0], 0xFEEF04BD)
+        self.assertEqual(fixed[2:6], (0x00010000, 0, 0x00010000, 0))  # file and product 1.0.0.0
+        self.assertEqual(fixed[7], 0)  # no flags
+        self.assertEqual(fixed[8], 0x00000004)  # VOS__WINDOWS32
+        self.assertEqual(fixed[9], 1)  # VFT_APP
+
+        tables = [n for n in nodes if n[0] == 2 and n[1] != "Translation"]
+        self.assertEqual([t[1] for t in tables], ["040904E4"])
+        strings = {n[1]: n[2] for n in nodes if n[0] == 3}
+        self.assertEqual(set(strings), {"CompanyName", "FileDescription", "FileVersion", "OriginalFilename",
+                                        "ProductName", "KesLauncherID"})
+        expected = {"CompanyName": "Kestrelwood", "FileDescription": "Kestrelwood", "ProductName": "Kestrelwood",
+                    "FileVersion": "1.0.0.0", "OriginalFilename": "KestrelwoodStart.exe",
+                    "KesLauncherID": "A07E5D93-1C4B-4F26-8E7D-52B9C3F1E604"}
+        for key, value in expected.items():
+            # Stored with exactly one terminating NUL.
+            self.assertEqual(strings[key].decode("utf-16-le"), value + "\0", key)
+        translations = [n[2] for n in nodes if n[1] == "Translation"]
+        self.assertEqual(translations, [struct.pack("<HH", 0x0409, 1252)])
+
+    def test_icon_is_one_64_by_64_32_bit_image(self):
+        group = self.resource(14, 101)  # RT_GROUP_ICON, IDI_ICON1
+        reserved, kind, count = struct.unpack_from("<HHH", group)
+        self.assertEqual((kind, count), (1, 1))
+        width, height, colors, _, planes, bits, size, icon_id = struct.unpack_from("<BBBBHHIH", group, 6)
+        self.assertEqual((width, height, bits), (64, 64, 32))
+        image = self.resource(3, icon_id)
+        header = struct.unpack_from("<IiiHH", image)
+        self.assertEqual(header, (40, 64, 128, 1, 32))
+
+    def test_string_101(self):
+        block = self.resource(6, 101 // 16 + 1)
+        pos = 0
+        for index in range(16):
+            n = struct.unpack_from("<H", block, pos)[0]
+            text = block[pos + 2:pos + 2 + 2 * n].decode("utf-16-le")
+            if index == 101 % 16:
+                self.assertEqual(text, "Kestrelwood")
+            pos += 2 + 2 * n
+
+    def test_manifest(self):
+        root = ET.fromstring(self.resource(24, 1))
+        ns = {"v1": "urn:schemas-microsoft-com:asm.v1", "v3": "urn:schemas-microsoft-com:asm.v3",
+              "c": "urn:schemas-microsoft-com:compatibility.v1"}
+        levels = root.findall(".//v3:requestedExecutionLevel", ns)
+        self.assertEqual([e.get("level") for e in levels], ["asInvoker"])
+        ids = sorted(e.get("Id").lower() for e in root.findall(".//c:supportedOS", ns))
+        self.assertEqual(ids, sorted([
+            "{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+            "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+            "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"]))
+        # Nothing else: no DPI awareness, no dependency on a controls version.
+        tags = {e.tag.split("}")[1] for e in root.iter()}
+        self.assertEqual(tags, {"assembly", "trustInfo", "security", "requestedPrivileges",
+                                "requestedExecutionLevel", "compatibility", "application", "supportedOS"})
+
+
+class RelayTrace(unittest.TestCase):
+    """Message boxes and the identity as the real program hands them to Windows."""
+
+    @classmethod
+    def setUpClass(cls):
+        kt.set_relay_include(RELAYED)
+
+    def run_traced(self, folder, args=()):
+        exe = os.path.join(folder, "KestrelwoodStart.exe")
+        code, _, err = kt.run_wine(exe, args, cwd=folder, env_extra={"WINEDEBUG": "+relay"})
+        return code, err
+
+    def expected_identity(self, folder):
+        return "Kestrelwood.Launcher.Install" + kt.fnv1a_units(kt.windows_path(folder).lower())
+
+    def message_boxes(self, err):
+        boxes = []
+        for raw in kt.relay_calls(err, "user32.MessageBoxW"):
+            owner, style = raw.split(",")[0], raw.split(",")[-1]
+            boxes.append((int(owner, 16), kt.wide_args(raw), int(style, 16)))
+        return boxes
+
+    def identity_calls(self, err):
+        return [kt.wide_args(raw)[0] for raw in kt.relay_calls(err, "shcore.SetCurrentProcessExplicitAppUserModelID")]
+
+    def check_not_found(self, folder):
+        code, err = self.run_traced(folder)
+        self.assertEqual(code, 1)
+        self.assertEqual(self.message_boxes(err), [(0, [NOT_FOUND, "Kestrelwood"], 0x30)])
+        self.assertEqual(self.identity_calls(err), [self.expected_identity(folder)])
+        # The identity is given before the folder is searched.
+        text = err.decode("utf-8", "replace")
+        first_identity = text.find("SetCurrentProcessExplicitAppUserModelID")
+        first_search = text.find("FindFirstFileW(")
+        self.assertGreaterEqual(first_identity, 0)
+        self.assertGreater(first_search, first_identity)
+        self.assertEqual(kt.started_launchers(folder), [])
+
+    def test_not_found_box_and_identity(self):
+        folder = kt.fresh_dir("relay_not_found")
+        kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
+        kt.place(folder, "fx_other_family.exe", "Other.exe")
+        self.check_not_found(folder)
+
+    def test_identity_of_a_folder_outside_ascii(self):
+        folder = kt.fresh_dir("relay Spi\u00ebl \u00c4 \u4e2d\U0001F600")
+        kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
+        self.check_not_found(folder)
+
+    def test_identity_is_given_also_when_a_launcher_starts(self):
+        folder = kt.fresh_dir("relay_spelling")
+        kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
+        kt.place(folder, "fx_family_1_0_0_0.exe", "Launcher.exe")
+        code, err = self.run_traced(folder)
+        self.assertEqual(code, 0)
+        self.assertEqual(self.message_boxes(err), [])
+        self.assertEqual(self.identity_calls(err), [self.expected_identity(folder)])
+
+    def test_could_not_start_box_with_windows_error_193(self):
+        folder = kt.fresh_dir("relay_193")
+        kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
+        kt.place(folder, "fx_family_dll.dll", "Launcher.exe")
+        code, err = self.run_traced(folder)
+        self.assertEqual(code, 1)
+        self.assertEqual(self.message_boxes(err),
+                         [(0, [COULD_NOT_START + "\n\nWindows error: 193", "Kestrelwood"], 0x30)])
+        self.assertEqual(kt.started_launchers(folder), [])
+
+
+class DllPlanting(unittest.TestCase):
+    def test_version_dll_in_the_game_folder_is_never_loaded(self):
+        folder = kt.fresh_dir("planting")
+        kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
+        kt.place(folder, "fx_family_1_2_0_0.exe", "Launcher.exe")
+        kt.place(folder, "planted_version.dll", "version.dll")
+        code, _, _ = kt.run_wine(os.path.join(folder, "KestrelwoodStart.exe"), ["--planted"], cwd=folder,
+                                 env_extra={"WINEDLLOVERRIDES": "mscoree,mshtml=;version=n,b"})
+        self.assertEqual(code, 0)
+        record = kt.read_record(os.path.join(folder, "Launcher.exe"))
+        self.assertIsNotNone(record, "the start program did not start the launcher")
+        self.assertEqual(record["args"][1:], ["--planted"])
+        log = os.path.join(folder, "planted-loads.txt")
+        for _ in range(100):
+            if os.path.exists(log):
+                break
+            kt.time.sleep(0.05)
+        loaders = []
+        if os.path.exists(log):
+            with open(log, "rb") as f:
+                loaders = f.read().decode("utf-16-le").splitlines()
+        # The launcher loads version.dll by name, so the plant is live in this
+        # folder; the start program must not be among its victims.
+        self.assertIn(kt.windows_path(os.path.join(folder, "Launcher.exe")), loaders)
+        self.assertNotIn(kt.windows_path(os.path.join(folder, "KestrelwoodStart.exe")), loaders)
+
+
+class DeepPaths(unittest.TestCase):
+    def make_at_length(self, name, length):
+        base = kt.fresh_dir(name)
+        folder = base
+        while True:
+            current = kt.windows_path(os.path.join(folder, "KestrelwoodStart.exe"))
+            remaining = length - len(current)
+            if remaining == 0:
+                break
+            self.assertGreater(remaining, 0)
+            leaf = min(100, remaining - 1)
+            if leaf < 1:
+                os.rename(folder, folder + "x")
+                folder += "x"
+                continue
+            folder = os.path.join(folder, "d" * leaf)
+            os.makedirs(folder)
+        kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
+        kt.place(folder, "fx_family_1_0_0_0.exe", "L.exe")
+        return folder
+
+    def test_own_path_of_260_or_more_finds_nothing(self):
+        kt.set_relay_include(RELAYED)
+        for length in (260, 261, 300):
+            folder = self.make_at_length(f"deep{length}", length)
+            code, _, err = kt.run_wine(os.path.join(folder, "KestrelwoodStart.exe"), cwd=folder,
+                                       env_extra={"WINEDEBUG": "+relay"})
+            self.assertEqual(code, 1, length)
+            boxes = [kt.wide_args(raw) for raw in kt.relay_calls(err, "user32.MessageBoxW")]
+            self.assertEqual(boxes, [[NOT_FOUND, "Kestrelwood"]], length)
+            self.assertEqual(kt.started_launchers(folder), [], length)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
