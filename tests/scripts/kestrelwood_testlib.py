@@ -104,3 +104,22 @@ def relay_calls(stderr_bytes, function):
 def wide_args(raw):
     """The L"..." strings among the arguments of one relayed call, decoded."""
     return [decode_wine_debugstr(m) for m in re.findall(r'L"((?:[^"\\]|\\.)*)"', raw)]
+
+
+def deep_folder(name, exe_name, length):
+    """A fresh folder under the scratch area, nested so that folder\\exe_name
+    is exactly `length` characters long in its Windows form."""
+    folder = fresh_dir(name)
+    while True:
+        remaining = length - len(windows_path(os.path.join(folder, exe_name)))
+        if remaining == 0:
+            return folder
+        if remaining < 0:
+            raise ValueError(f"{folder} is already longer than {length}")
+        leaf = min(100, remaining - 1)
+        if leaf < 1:
+            os.rename(folder, folder + "x")
+            folder += "x"
+            continue
+        folder = os.path.join(folder, "d" * leaf)
+        os.makedirs(folder)

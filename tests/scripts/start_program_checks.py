@@ -235,21 +235,7 @@ class DllPlanting(unittest.TestCase):
 
 class DeepPaths(unittest.TestCase):
     def make_at_length(self, name, length):
-        base = kt.fresh_dir(name)
-        folder = base
-        while True:
-            current = kt.windows_path(os.path.join(folder, "KestrelwoodStart.exe"))
-            remaining = length - len(current)
-            if remaining == 0:
-                break
-            self.assertGreater(remaining, 0)
-            leaf = min(100, remaining - 1)
-            if leaf < 1:
-                os.rename(folder, folder + "x")
-                folder += "x"
-                continue
-            folder = os.path.join(folder, "d" * leaf)
-            os.makedirs(folder)
+        folder = kt.deep_folder(name, "KestrelwoodStart.exe", length)
         kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
         kt.place(folder, "fx_family_1_0_0_0.exe", "L.exe")
         return folder

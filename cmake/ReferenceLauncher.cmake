@@ -1,0 +1,34 @@
+# kes_add_reference_launcher(<target> VERSION <a.b.c.d> [LAUNCHER_ID <id>] [EMPTY_LAUNCHER_ID] [NO_LAUNCHER_ID]
+#                            [NO_VERSION_RESOURCE])
+#
+# Builds the reference launcher with the given file version and KesLauncherID
+# (the family's by default). Tests, the demo and launcher authors use it to make
+# several versions of one launcher from the same source.
+function(kes_add_reference_launcher target)
+    cmake_parse_arguments(ARG "EMPTY_LAUNCHER_ID;NO_LAUNCHER_ID;NO_VERSION_RESOURCE" "VERSION;LAUNCHER_ID" "" ${ARGN})
+    if(NOT ARG_VERSION)
+        message(FATAL_ERROR "kes_add_reference_launcher(${target}): VERSION is required")
+    endif()
+    if(NOT DEFINED ARG_LAUNCHER_ID)
+        set(ARG_LAUNCHER_ID 4F1A7C2E-6D5B-4E8A-9C51-7D2E6B0A8F13)
+    endif()
+    add_executable(${target} ${KES_TOOLS_DIR}/reference_launcher/reference_launcher.cpp)
+    target_compile_definitions(${target} PRIVATE KES_REFERENCE_VERSION="${ARG_VERSION}")
+    target_link_libraries(${target} PRIVATE kestrelwood::selfupdate kes_launch_record)
+    kes_target_warnings(${target})
+    set(id_args --launcher-id ${ARG_LAUNCHER_ID})
+    if(ARG_EMPTY_LAUNCHER_ID)
+        set(id_args --launcher-id=)
+    endif()
+    if(ARG_NO_LAUNCHER_ID)
+        set(id_args --value CompanyName=Elsewhere)
+    endif()
+    if(ARG_NO_VERSION_RESOURCE)
+        return()
+    endif()
+    kes_add_version_resource(${target} ${target}
+        --file-version ${ARG_VERSION}
+        --value ProductName=Kestrelwood
+        --value FileVersion=${ARG_VERSION}
+        ${id_args})
+endfunction()

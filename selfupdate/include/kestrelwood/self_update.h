@@ -1,0 +1,42 @@
+// Self-update hand-over for launchers of the Kestrelwood family.
+//
+// Call runSelfUpdateScan first thing in the launcher, with main's argc/argv:
+//
+//     int main(int argc, char** argv) {
+//         if (kes::runSelfUpdateScan(argc, argv)) {
+//             return 0;  // a newer launcher beside this one has taken over
+//         }
+//         ... go on as this launcher ...
+//     }
+//
+// It looks in the launcher's own folder for a launcher of the same family
+// (KesLauncherID in the 040904E4 version strings) with a strictly higher file
+// version, starts it with this process's arguments plus a trailing
+// "--no-self-update-scan", and returns true once that process exists. A
+// launcher started that way skips the scan, so a hand-over goes one step only.
+// Every decision is written as one line to the debugger output, tagged
+// "[keslauncher][selfupdate] ".
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kes {
+
+// True only when a newer launcher was started; false means "go on as yourself".
+bool runSelfUpdateScan(int argc, const char* const* argv);
+
+// Writes tag, message and a line feed to the debugger output as three writes.
+void debugLog(const char* message);
+
+// printf-style; the formatted message is cut after 511 bytes.
+void debugLogf(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(gnu_printf, 1, 2)))
+#endif
+    ;
+
+// Removes every argument equal to "--no-self-update-scan" (exact, case-sensitive).
+void stripSkipFlag(std::vector<std::string>& args);
+
+}  // namespace kes

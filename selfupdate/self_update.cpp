@@ -1,0 +1,156 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "common/command_line.h"
+#include "common/encoding.h"
+#include "common/launcher_family.h"
+#include "common/path_compare.h"
+#include "common/sibling_executables.h"
+#include "common/version_info.h"
+#include "common/win_owners.h"
+#include "kestrelwood/self_update.h"
+
+// The log lines use U+2014 EM DASH, written as its UTF-8 bytes.
+#define KES_DASH " \xE2\x80\x94 "
+
+namespace kes {
+
+namespace {
+
+// Process creation accepts at most 32767 characters including the final NUL.
+constexpr std::size_t kMaxCommandLineUnits = 32766;
+
+bool isFamilyId(const std::string& id) {
+    return id == kLauncherFamilyId;
+}
+
+bool hasSkipFlag(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], kSkipSelfUpdateFlag) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The best sibling: the running launcher unless a sibling of the family has a
+// strictly higher version; among equals the first in listing order stays.
+struct ScanResult {
+    std::string bestPath;
+    std::uint64_t bestVersion = 0;
+    int familyCount = 0;
+};
+
+ScanResult scanSiblings(const std::string& selfPath, std::uint64_t selfVersion) {
+    ScanResult scan;
+    scan.bestPath = selfPath;
+    scan.bestVersion = selfVersion;
+    for (const std::string& sibling : listSiblingExecutables(parentDirectory(selfPath))) {
+        if (pathsEqualIgnoreCase(sibling, selfPath)) {
+            continue;
+        }
+        const LauncherVersionInfo info = readLauncherVersionInfo(sibling);
+        if (!info.valid || !isFamilyId(info.launcherId)) {
+            continue;
+        }
+        if (scan.bestVersion < info.packed) {
+            scan.bestPath = sibling;
+            scan.bestVersion = info.packed;
+        }
+        ++scan.familyCount;
+    }
+    return scan;
+}
+
+// The quoted launcher path, each forwarded argument quoted after one blank
+// (every skip flag dropped), then exactly one unquoted skip flag.
+bool buildHandOverCommandLine(const std::wstring& launcher, std::wstring& commandLine) {
+    int count = 0;
+    UniqueArgv args(CommandLineToArgvW(GetCommandLineW(), &count));
+    if (!args) {
+        return false;
+    }
+    commandLine = quoteCommandLineArg(launcher);
+    for (int i = 1; i < count; ++i) {
+        const wchar_t* arg = args.get()[i];
+        if (std::wcscmp(arg, kSkipSelfUpdateFlagW) != 0) {
+            commandLine.push_back(L' ');
+            commandLine += quoteCommandLineArg(arg);
+        }
+    }
+    args.reset();
+    commandLine += L" ";
+    commandLine += kSkipSelfUpdateFlagW;
+    return true;
+}
+
+}  // namespace
+
+bool runSelfUpdateScan(int argc, const char* const* argv) {
+    if (hasSkipFlag(argc, argv)) {
+        debugLog("skip flag present" KES_DASH "bypassing scan");
+        return false;
+    }
+    const std::string selfPath = getSelfPath();
+    if (selfPath.empty()) {
+        debugLog("getSelfPath failed");
+        return false;
+    }
+    const LauncherVersionInfo self = readLauncherVersionInfo(selfPath);
+    if (!self.valid) {
+        debugLog("self has no valid VS_VERSIONINFO" KES_DASH "bypassing scan");
+        return false;
+    }
+    if (!isFamilyId(self.launcherId)) {
+        debugLogf("self KesLauncherID mismatch ('%s' vs '%s')" KES_DASH "build bug, bypassing scan",
+                  self.launcherId.c_str(), kLauncherFamilyId);
+        return false;
+    }
+
+    const ScanResult scan = scanSiblings(selfPath, self.packed);
+    debugLogf("scan: %d sibling keslauncher(s) found", scan.familyCount);
+    if (pathsEqualIgnoreCase(scan.bestPath, selfPath)) {
+        debugLog("self is newest" KES_DASH "continuing normally");
+        return false;
+    }
+    debugLogf("delegating to newer launcher: %s", scan.bestPath.c_str());
+
+    const std::wstring launcher = utf8ToWide(scan.bestPath);
+    std::wstring commandLine;
+    if (!buildHandOverCommandLine(launcher, commandLine)) {
+        debugLog("delegation failed" KES_DASH "falling back to self");
+        return false;
+    }
+
+    // CreateProcessW may write into its command line, so it gets its own copy.
+    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    BOOL created = FALSE;
+    // Windows refuses a longer command line with error 206; some platforms
+    // (Wine) cut it silently instead. Refuse it here the way Windows does.
+    DWORD error = ERROR_FILENAME_EXCED_RANGE;
+    if (commandLine.size() <= kMaxCommandLineUnits) {
+        created = CreateProcessW(launcher.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &process);
+        if (!created) {
+            error = GetLastError();
+        }
+    }
+    if (!created) {
+        debugLogf("CreateProcess failed: GLE=%lu", static_cast<unsigned long>(error));
+        debugLog("delegation failed" KES_DASH "falling back to self");
+        return false;
+    }
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return true;
+}
+
+}  // namespace kes
