@@ -17,9 +17,11 @@ if [ ! -f "$WINEPREFIX/.kes-ready" ]; then
     echo "== creating Wine prefix $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     wineboot -i >"$build/wineboot.log" 2>&1 </dev/null || true
+    wineserver -w  # let the set-up's own server finish before starting ours
     touch "$WINEPREFIX/.kes-ready"
 fi
-wineserver -p
+# One persistent server for the whole run (it may already be running).
+wineserver -p 2>/dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
 echo "== building in $build"

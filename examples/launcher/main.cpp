@@ -1,0 +1,14 @@
+// A launcher that adopts the Kestrelwood self-update hand-over: two lines at
+// the top of main, and a version resource carrying the family identifier
+// (launcher.rc).
+#include <cstdio>
+
+#include "kestrelwood/self_update.h"
+
+int main(int argc, char** argv) {
+    if (kes::runSelfUpdateScan(argc, argv)) {
+        return 0;  // a newer launcher beside this one has taken over
+    }
+    std::puts("My launcher 1.3.0.0 is running.");
+    return 0;
+}

@@ -1,0 +1,39 @@
+#!/bin/bash
+# A launcher author's two ways in: add_subdirectory from another CMake project,
+# and a plain MinGW command line against the installed library. Both launchers
+# must build, and hand over to a newer sibling when one is there.
+# Usage: launcher_integration.sh SOURCE_DIR BUILD_DIR
+set -euo pipefail
+src=$1 build=$2
+work=$build/bin/scratch/integration
+rm -rf "$work"
+mkdir -p "$work"
+toolchain=$src/cmake/toolchain-mingw-x86_64.cmake
+
+echo "== add_subdirectory"
+cmake -S "$src/examples/launcher" -B "$work/cmake-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+      -DKESTRELWOOD_DIR="$src" >"$work/configure.log"
+cmake --build "$work/cmake-build" >"$work/build.log"
+
+echo "== installed library + plain command line"
+cmake --install "$build" --prefix "$work/prefix" --component Unspecified >"$work/install.log"
+x86_64-w64-mingw32-windres "$src/examples/launcher/launcher.rc" -O coff -o "$work/launcher.res"
+x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -static -I"$work/prefix/include" \
+    "$src/examples/launcher/main.cpp" "$work/launcher.res" \
+    -L"$work/prefix/lib" -lkes_selfupdate -lkes_common -lshell32 -lversion -luser32 -o "$work/Plain.exe"
+
+echo "== the two launchers in one folder: the older hands over"
+game=$work/game
+mkdir -p "$game"
+cp "$work/cmake-build/MyLauncher.exe" "$game/MyLauncher.exe"
+cp "$build/bin/reference_launcher_1_2.exe" "$game/Older.exe"       # 1.2.0.0
+out=$("$build/wine-run.sh" "$build/bin/kes-debug-capture.exe" "Z:$(echo "$game/Older.exe" | tr / '\\')" 2>/dev/null | tr -d '\r')
+echo "$out"
+grep -q "delegating to newer launcher: .*MyLauncher.exe" <<<"$out"
+grep -q "My launcher 1.3.0.0 is running." <<<"$out"
+cp "$work/Plain.exe" "$game/Plain.exe"
+rm "$game/MyLauncher.exe"
+out=$("$build/wine-run.sh" "$build/bin/kes-debug-capture.exe" "Z:$(echo "$game/Older.exe" | tr / '\\')" 2>/dev/null | tr -d '\r')
+echo "$out"
+grep -q "delegating to newer launcher: .*Plain.exe" <<<"$out"
+echo "ok"
