@@ -27,13 +27,13 @@ game=$work/game
 mkdir -p "$game"
 cp "$work/cmake-build/MyLauncher.exe" "$game/MyLauncher.exe"
 cp "$build/bin/reference_launcher_1_2.exe" "$game/Older.exe"       # 1.2.0.0
-out=$("$build/wine-run.sh" "$build/bin/kes-debug-capture.exe" "Z:$(echo "$game/Older.exe" | tr / '\\')" 2>/dev/null | tr -d '\r')
+out=$("$build/wine-run.sh" "$build/bin/kes-debug-capture.exe" --children "Z:$(echo "$game/Older.exe" | tr / '\\')" 2>/dev/null | tr -d '\r')
 echo "$out"
 grep -q "delegating to newer launcher: .*MyLauncher.exe" <<<"$out"
 grep -q "My launcher 1.3.0.0 is running." <<<"$out"
 cp "$work/Plain.exe" "$game/Plain.exe"
 rm "$game/MyLauncher.exe"
-out=$("$build/wine-run.sh" "$build/bin/kes-debug-capture.exe" "Z:$(echo "$game/Older.exe" | tr / '\\')" 2>/dev/null | tr -d '\r')
+out=$("$build/wine-run.sh" "$build/bin/kes-debug-capture.exe" --children "Z:$(echo "$game/Older.exe" | tr / '\\')" 2>/dev/null | tr -d '\r')
 echo "$out"
 grep -q "delegating to newer launcher: .*Plain.exe" <<<"$out"
 echo "ok"
