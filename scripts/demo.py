@@ -1,0 +1,127 @@
+#!/usr/bin/env python3
+"""A walk through what KestrelwoodStart.exe and the self-update routine do,
+run for real under Wine. Each step prints one line saying what it shows."""
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "scripts"))
+import kestrelwood_testlib as kt  # noqa: E402
+
+DEMO = os.path.join(kt.BUILD, "demo")
+
+
+def step(text):
+    print()
+    print("-- " + text)
+
+
+def show_record(launcher_path):
+    record = kt.read_record(launcher_path)
+    if record is None:
+        print("   (no launcher started)")
+        return
+    print("   started launcher:", record["self"])
+    print("   its command line:", record["command_line"])
+    for i, arg in enumerate(record["args"][1:], 1):
+        print(f"   argument {i}: [{arg}]")
+    print("   its current folder:", record["cwd"])
+
+
+def run_start(folder, args=(), env_extra=None):
+    exe = os.path.join(folder, "KestrelwoodStart.exe")
+    code, _, err = kt.run_wine(exe, list(args), cwd=folder, env_extra=env_extra)
+    return code, err
+
+
+def lay_out_game(folder):
+    os.makedirs(folder)
+    kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
+    kt.place(folder, "reference_launcher_1_0.exe", "KestrelwoodLauncher-1.0.exe")
+    kt.place(folder, "reference_launcher_1_2.exe", "KestrelwoodLauncher-1.2.exe")
+    kt.place(folder, "reference_launcher_other_family.exe", "OtherGameLauncher.exe")
+    with open(os.path.join(folder, "notes.exe"), "w") as f:
+        f.write("this file is not a program\n")
+
+
+def screenshot_message_box(folder, png):
+    """Shows the real message box on a virtual display and saves a picture."""
+    if shutil.which("Xvfb") is None or shutil.which("import") is None:
+        return False
+    display = ":%d" % (90 + os.getpid() % 9)
+    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "640x400x24", "-nolisten", "tcp"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        time.sleep(1.0)
+        env = dict(os.environ, KES_DISPLAY=display)
+        box = subprocess.Popen([kt.WINE_RUN, os.path.join(folder, "KestrelwoodStart.exe")], cwd=folder, env=env,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(6.0)  # Wine brings up its display driver on first use
+        shot = subprocess.run(["import", "-display", display, "-window", "root", "-trim", png],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run([kt.WINE_RUN, "taskkill", "/f", "/im", "KestrelwoodStart.exe"],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        box.wait(timeout=30)
+        return shot.returncode == 0 and os.path.exists(png)
+    finally:
+        xvfb.terminate()
+        xvfb.wait()
+
+
+def main():
+    shutil.rmtree(DEMO, ignore_errors=True)
+    os.makedirs(DEMO)
+    game = os.path.join(DEMO, "Kestrelwood Game")
+    lay_out_game(game)
+
+    step("1. A game folder: the start program, launchers 1.0.0.0 and 1.2.0.0 of the family, "
+         "a launcher of another family and a file that is not a program")
+    for name in sorted(os.listdir(game)):
+        print("  ", name)
+
+    step("2. The player starts KestrelwoodStart.exe with three arguments; it picks the newest "
+         "launcher of its family and forwards every argument unchanged")
+    args = ["--windowed", "C:\\My Saves\\slot 1", 'say "hi"']
+    print("   arguments given:", " ".join(f"[{a}]" for a in args))
+    code, _ = run_start(game, args)
+    print("   KestrelwoodStart.exe exit code:", code)
+    show_record(os.path.join(game, "KestrelwoodLauncher-1.2.exe"))
+    for name in os.listdir(game):
+        if name.endswith(".started"):
+            os.remove(os.path.join(game, name))
+
+    step("3. The old launcher 1.0.0.0 is started directly; its self-update routine hands over "
+         "to 1.2.0.0 (log lines as a debug viewer shows them)")
+    capture = os.path.join(kt.BIN, "kes-debug-capture.exe")
+    code, out, _ = kt.run_wine(capture, ["--children", kt.windows_path(os.path.join(game,
+                               "KestrelwoodLauncher-1.0.exe")), "-x"], cwd=game)
+    for line in out.decode("utf-8", "replace").replace("\r", "").splitlines():
+        print("  ", line)
+    print("   exit code:", code)
+
+    step("4. The start program in a folder without launchers shows a warning and exits with 1")
+    empty = os.path.join(DEMO, "Empty Folder")
+    os.makedirs(empty)
+    kt.place(empty, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
+    kt.set_relay_include(["user32.MessageBoxW"])
+    code, err = run_start(empty, env_extra={"WINEDEBUG": "+relay"})
+    for raw in kt.relay_calls(err, "user32.MessageBoxW"):
+        text, caption = kt.wide_args(raw)[:2]
+        style = raw.split(",")[-1]
+        print(f"   message box, caption \"{caption}\", style 0x{int(style, 16):02x}:")
+        for line in text.split("\n"):
+            print("   |", line)
+    print("   exit code:", code)
+    png = os.path.join(DEMO, "message-box.png")
+    if screenshot_message_box(empty, png):
+        print("   screenshot of the real message box:", png)
+    else:
+        print("   (no virtual display available: no screenshot)")
+    print()
+    print("Demo output is in", DEMO)
+
+
+if __name__ == "__main__":
+    main()
