@@ -1,0 +1,71 @@
+// Whole-process wall time of two starters, alternated: each run starts the
+// program, waits until it has exited (having started its launcher), and
+// records the time. Prints the median of each and nothing else.
+//
+//   handoff_bench <runs> <starter A> <argument A> <starter B> <argument B>
+//
+// An argument of "-" means none.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+double runOnce(const std::wstring& exe, const std::wstring& argument) {
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (argument != L"-") {
+        commandLine += L" \"" + argument + L"\"";
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    LARGE_INTEGER f, t0, t1;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t0);
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        return -1;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    QueryPerformanceCounter(&t1);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (code != 0) {
+        return -1;
+    }
+    return static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 6) {
+        std::fputs("usage: handoff_bench <runs> <starter A> <arg A> <starter B> <arg B>\n", stderr);
+        return 2;
+    }
+    const int runs = _wtoi(argv[1]);
+    std::vector<double> a, b;
+    for (int i = 0; i < runs; ++i) {
+        const double ta = runOnce(argv[2], argv[3]);
+        const double tb = runOnce(argv[4], argv[5]);
+        if (ta < 0 || tb < 0) {
+            std::fputs("handoff_bench: a starter failed\n", stderr);
+            return 1;
+        }
+        a.push_back(ta);
+        b.push_back(tb);
+        Sleep(50);
+    }
+    std::printf("a %.6f\nb %.6f\n", median(a), median(b));
+    return 0;
+}
