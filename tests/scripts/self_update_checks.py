@@ -156,6 +156,35 @@ class Scan(unittest.TestCase):
         self.check_hand_over(folder, listed[0], 3, [])
         self.assertEqual(kt.started_launchers(folder), [listed[0]])
 
+    def test_folder_with_blanks_and_characters_outside_ascii(self):
+        folder = self.folder("Spi\u00ebl \u4e2d\U0001F600 x", [("ref_1_0_0_0.exe", "L\u00e4uncher 1.exe"),
+                                                           ("ref_2_0_0_0.exe", "L\u00e4uncher \U0001F600.exe")])
+        code, writes = self.run_launcher(folder, "L\u00e4uncher 1.exe", ["a b"])
+        winner = os.path.join(folder, "L\u00e4uncher \U0001F600.exe")
+        self.assertEqual(lines_of(writes), [b"scan: 1 sibling keslauncher(s) found",
+                                            b"delegating to newer launcher: " + kt.windows_path(winner).encode()])
+        record = kt.read_record(winner)
+        self.assertEqual(record["args"][1:], ["a b", SKIP])
+
+    def test_command_line_limit(self):
+        # The hand-over line: "path" + ' "argument"' + " --no-self-update-scan".
+        # The winner's long name keeps the hand-over line longer than the
+        # capture tool's own command line, which must itself fit.
+        long_name = "KestrelwoodLauncher-" + "x" * 180 + "-2.0.exe"
+        folder = self.folder("limit", [("ref_1_0_0_0.exe", "L10.exe"), ("ref_2_0_0_0.exe", long_name)])
+        winner = os.path.join(folder, long_name)
+        fixed = len(kt.windows_path(winner)) + 2 + 1 + 2 + len(" " + SKIP)
+        code, writes = self.run_launcher(folder, "L10.exe", ["a" * (32767 - fixed)])
+        self.assertEqual(lines_of(writes)[2:], [b"CreateProcess failed: GLE=206",
+                                                msg("delegation failed -- falling back to self")])
+        self.assertEqual(kt.started_launchers(folder), ["L10.exe"])
+        os.remove(os.path.join(folder, "L10.exe.started"))
+        code, writes = self.run_launcher(folder, "L10.exe", ["a" * (32766 - fixed)])
+        self.assertEqual(len(lines_of(writes)), 2)
+        record = kt.read_record(winner)
+        self.assertEqual(len(record["command_line"]), 32766)
+        self.assertEqual(record["args"][1:], ["a" * (32766 - fixed), SKIP])
+
     def test_own_identifier_empty_or_foreign(self):
         for built, shown in (("ref_empty_id.exe", ""), ("ref_foreign_id.exe", "0B9D3E61-2C7A-4F58-A1E4-6C8D2F0B7A95")):
             folder = self.folder("mismatch", [(built, "L10.exe"), ("ref_2_0_0_0.exe", "L20.exe")])

@@ -206,6 +206,46 @@ class RelayTrace(unittest.TestCase):
         self.assertEqual(kt.started_launchers(folder), [])
 
 
+class CommandLineLimit(unittest.TestCase):
+    """Process creation takes at most 32767 characters with the final NUL. A
+    launcher command line one character too long must be refused with Windows
+    error 206, never started cut short; one character less must start whole."""
+
+    def layout(self):
+        folder = kt.fresh_dir("command_line_limit")
+        kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
+        launcher = os.path.join(folder, "KestrelwoodLauncher-with-a-longer-name-1.2.exe")
+        kt.place(folder, "fx_family_1_2_0_0.exe", os.path.basename(launcher))
+        return folder, launcher
+
+    def argument_for(self, launcher, total):
+        # "launcher path" + blank + "argument": 2 + path + 1 + 2 + k units.
+        k = total - (len(kt.windows_path(launcher)) + 2) - 1 - 2
+        return "a" * k
+
+    def test_longest_command_line_starts_whole(self):
+        folder, launcher = self.layout()
+        arg = self.argument_for(launcher, 32766)
+        code, _, _ = kt.run_wine(os.path.join(folder, "KestrelwoodStart.exe"), [arg], cwd=folder)
+        self.assertEqual(code, 0)
+        record = kt.read_record(launcher)
+        self.assertIsNotNone(record)
+        self.assertEqual(len(record["command_line"]), 32766)
+        self.assertEqual(record["args"][1:], [arg])
+
+    def test_one_character_more_is_refused_with_206(self):
+        folder, launcher = self.layout()
+        kt.set_relay_include(RELAYED)
+        arg = self.argument_for(launcher, 32767)
+        code, _, err = kt.run_wine(os.path.join(folder, "KestrelwoodStart.exe"), [arg], cwd=folder,
+                                   env_extra={"WINEDEBUG": "+relay"})
+        self.assertEqual(code, 1)
+        boxes = [kt.wide_args(raw) for raw in kt.relay_calls(err, "user32.MessageBoxW")]
+        self.assertEqual(boxes, [[COULD_NOT_START + "\n\nWindows error: 206", "Kestrelwood"]])
+        kt.time.sleep(0.3)
+        self.assertEqual(kt.started_launchers(folder), [])
+
+
 class DllPlanting(unittest.TestCase):
     def test_version_dll_in_the_game_folder_is_never_loaded(self):
         folder = kt.fresh_dir("planting")
@@ -242,6 +282,11 @@ class DeepPaths(unittest.TestCase):
 
     def test_own_path_of_260_or_more_finds_nothing(self):
         kt.set_relay_include(RELAYED)
+        # 259 characters with the name included still works.
+        folder = self.make_at_length("deep259", 259)
+        code, _, _ = kt.run_wine(os.path.join(folder, "KestrelwoodStart.exe"), cwd=folder)
+        self.assertEqual(code, 0)
+        self.assertIsNotNone(kt.read_record(os.path.join(folder, "L.exe")))
         for length in (260, 261, 300):
             folder = self.make_at_length(f"deep{length}", length)
             code, _, err = kt.run_wine(os.path.join(folder, "KestrelwoodStart.exe"), cwd=folder,

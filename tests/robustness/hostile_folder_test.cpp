@@ -1,0 +1,134 @@
+// The start program and the self-update routine in hostile game folders: every
+// file of the generated corpus (empty, random, truncated and corrupted
+// executables) is placed beside valid launchers, and both must still choose
+// the right launcher, exit by themselves and never crash.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "common/launcher_family.h"
+#include "common/version_info.h"
+#include "robustness/robustness_support.h"
+#include "support/test_support.h"
+
+using namespace kes;
+using namespace kes::test;
+
+namespace {
+
+std::wstring corpusDir() {
+    return binDir() + L"\\corpus";
+}
+
+std::vector<std::wstring> corpusFiles() {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((corpusDir() + L"\\*.exe").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        names.push_back(entry.cFileName);
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(HostileCorpus, HasAtLeast400FilesAndItsSeed) {
+    EXPECT_GE(corpusFiles().size(), 400u);
+    const std::string seed = readFileBytes(corpusDir() + L"\\SEED");
+    EXPECT_FALSE(seed.empty());
+    std::printf("hostile corpus seed: %s", seed.c_str());
+}
+
+constexpr int kShards = 8;
+
+class HostileFile : public ::testing::TestWithParam<int> {};
+
+TEST_P(HostileFile, EachFileBesideValidLaunchers) {
+    const std::vector<std::wstring> files = corpusFiles();
+    ASSERT_FALSE(files.empty());
+    // Files on which the platform's own version library is known to fault stay
+    // in the corpus as reproducers but are not placed beside the programs.
+    const std::set<std::wstring> platformCrashes = knownPlatformCrashes();
+    HostileFolder folder(freshScratchDir());
+    int tried = 0;
+    for (std::size_t i = static_cast<std::size_t>(GetParam()); i < files.size(); i += kShards) {
+        if (platformCrashes.count(files[i]) != 0) {
+            continue;
+        }
+        const std::wstring placed = folder.dir + L"\\" + files[i];
+        copyFileOrFail(corpusDir() + L"\\" + files[i], placed);
+        // Every seventh file is also held open exclusively while the programs run.
+        HANDLE lock = INVALID_HANDLE_VALUE;
+        if (i % 7 == 0) {
+            lock = CreateFileW(placed.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        }
+        folder.checkStartProgram(narrow(files[i]));
+        folder.checkSelfUpdate(narrow(files[i]));
+        if (lock != INVALID_HANDLE_VALUE) {
+            CloseHandle(lock);
+        }
+        folder.clearRecords();
+        DeleteFileW(placed.c_str());
+        ++tried;
+    }
+    std::printf("files tried in this shard: %d\n", tried);
+}
+
+INSTANTIATE_TEST_SUITE_P(HostileCorpus, HostileFile, ::testing::Range(0, kShards),
+                         [](const ::testing::TestParamInfo<int>& row) {
+                             return "Shard" + std::to_string(row.param);
+                         });
+
+TEST(HostileCorpus, WholeCorpusAtOnce) {
+    const std::set<std::wstring> platformCrashes = knownPlatformCrashes();
+    HostileFolder folder(freshScratchDir());
+    for (const std::wstring& name : corpusFiles()) {
+        if (platformCrashes.count(name) == 0) {
+            copyFileOrFail(corpusDir() + L"\\" + name, folder.dir + L"\\" + name);
+        }
+    }
+    folder.checkStartProgram("whole corpus");
+    folder.checkSelfUpdate("whole corpus");
+}
+
+// A valid, newer launcher that another process holds open exclusively cannot
+// be read, so it does not count; the start and the hand-over go to the newest
+// launcher that can be read.
+TEST(HostileCorpus, NewerLauncherHeldOpenExclusively) {
+    HostileFolder folder(freshScratchDir());
+    const std::wstring locked = folder.dir + L"\\L20.exe";
+    copyFileOrFail(builtExe(L"fx_family_2_0_0_0"), locked);
+    HANDLE lock = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    ASSERT_FALSE(readLauncherVersionInfo(narrow(locked)).valid) << "the lock did not keep the reader out";
+    folder.checkStartProgram("locked L20.exe");
+    folder.checkSelfUpdate("locked L20.exe");
+    CloseHandle(lock);
+}
+
+}  // namespace
+
+namespace {
+
+// 1,000 launchers of the family and 1,000 other executables: the newest
+// launcher still wins, and the routine counts every sibling of the family.
+TEST(ManyCandidates, ThousandLaunchersAndThousandOthers) {
+    HostileFolder folder(freshScratchDir());
+    const std::wstring family = builtExe(L"fx_family_1_0_0_0");
+    const std::wstring others[] = {builtExe(L"fx_other_family"), builtExe(L"fx_no_version")};
+    for (int i = 0; i < 1000; ++i) {
+        wchar_t name[32];
+        swprintf(name, 32, L"\\Family%04d.exe", i);
+        ASSERT_TRUE(CreateHardLinkW((folder.dir + name).c_str(), family.c_str(), nullptr)) << GetLastError();
+        swprintf(name, 32, L"\\Other%04d.exe", i);
+        ASSERT_TRUE(CreateHardLinkW((folder.dir + name).c_str(), others[i % 2].c_str(), nullptr)) << GetLastError();
+    }
+    folder.checkStartProgram("2000 candidates");
+    folder.checkSelfUpdate("2000 candidates");
+}
+
+}  // namespace
