@@ -21,9 +21,6 @@ namespace kes {
 
 namespace {
 
-// Process creation accepts at most 32767 characters including the final NUL.
-constexpr std::size_t kMaxCommandLineUnits = 32766;
-
 bool isFamilyId(const std::string& id) {
     return id == kLauncherFamilyId;
 }
@@ -133,8 +130,7 @@ bool runSelfUpdateScan(int argc, const char* const* argv) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     BOOL created = FALSE;
-    // Windows refuses a longer command line with error 206; some platforms
-    // (Wine) cut it silently instead. Refuse it here the way Windows does.
+    // Refused here as Windows refuses it, rather than started cut short.
     DWORD error = ERROR_FILENAME_EXCED_RANGE;
     if (commandLine.size() <= kMaxCommandLineUnits) {
         created = CreateProcessW(launcher.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,

@@ -15,9 +15,6 @@ constexpr wchar_t kCouldNotStart[] =
     L"Could not start the Kestrelwood launcher.\n"
     L"Open the game folder and try the versioned launcher directly.";
 
-// Process creation accepts at most 32767 characters including the final NUL.
-constexpr std::size_t kMaxCommandLineUnits = 32766;
-
 // "\n\nWindows error: %lu" into 96 wide characters, the number unsigned and
 // decimal; written by hand to keep printf out of the program.
 std::wstring windowsErrorSuffix(DWORD error) {
@@ -63,9 +60,7 @@ int launchLauncher(const std::wstring& chosenPath) {
     PROCESS_INFORMATION process{};
     BOOL created = FALSE;
     DWORD error = ERROR_FILENAME_EXCED_RANGE;
-    // Windows refuses a longer command line with error 206; some platforms
-    // (Wine) cut it silently instead, which would start the launcher with
-    // arguments missing. Refuse it here the way Windows does.
+    // Refused here as Windows refuses it, rather than started cut short.
     if (commandLine.size() <= kMaxCommandLineUnits) {
         created = CreateProcessW(chosenPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                  nullptr, &startup, &process);

@@ -15,6 +15,9 @@ import sys
 
 import pefile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+import kestrelwood_testlib as kt  # noqa: E402
+
 
 class Base:
     """The valid launcher that the corruptions start from, with the offsets of
@@ -35,7 +38,8 @@ class Base:
         self.version = pe.get_offset_from_rva(entry.data.struct.OffsetToData)
         self.version_size = entry.data.struct.Size
         block = self.data[self.version:self.version + self.version_size]
-        self.nodes = list(walk(block))  # (offset in block, key, value offset, wValueLength, wType)
+        # (offset in block, key, value offset, wValueLength, wType) of each node
+        self.nodes = [(n[5], n[1], n[6], n[3], n[4]) for n in kt.walk_version_nodes(block)]
         pe.close()
 
     def node(self, key):
@@ -43,26 +47,6 @@ class Base:
             if n[1] == key:
                 return n
         raise KeyError(key)
-
-
-def walk(block, offset=0):
-    length, value_length, wtype = struct.unpack_from("<HHH", block, offset)
-    end = offset + length
-    pos = offset + 6
-    key_end = pos
-    while block[key_end:key_end + 2] != b"\0\0":
-        key_end += 2
-    key = block[pos:key_end].decode("utf-16-le")
-    value_at = (key_end + 2 + 3) & ~3
-    yield offset, key, value_at, value_length, wtype
-    size = value_length * 2 if wtype == 1 else value_length
-    pos = (value_at + size + 3) & ~3
-    while pos < end:
-        child = struct.unpack_from("<H", block, pos)[0]
-        if child == 0:
-            break
-        yield from walk(block, pos)
-        pos = (pos + child + 3) & ~3
 
 
 def patched(data, offset, fmt, value):

@@ -3,6 +3,7 @@ the build tree's Wine, laying out game folders, reading launcher records."""
 import os
 import re
 import shutil
+import struct
 import subprocess
 import time
 
@@ -123,3 +124,24 @@ def deep_folder(name, exe_name, length):
             continue
         folder = os.path.join(folder, "d" * leaf)
         os.makedirs(folder)
+
+
+def walk_version_nodes(block, offset=0, depth=0):
+    """Yields (depth, key, value bytes, wValueLength, wType, node offset, value
+    offset) for every node of a raw VS_VERSIONINFO block."""
+    length, value_length, wtype = struct.unpack_from("<HHH", block, offset)
+    end = offset + length
+    key_end = offset + 6
+    while block[key_end:key_end + 2] != b"\0\0":
+        key_end += 2
+    key = block[offset + 6:key_end].decode("utf-16-le")
+    value_at = (key_end + 2 + 3) & ~3
+    size = value_length * 2 if wtype == 1 else value_length
+    yield depth, key, block[value_at:value_at + size], value_length, wtype, offset, value_at
+    pos = (value_at + size + 3) & ~3
+    while pos < end:
+        child = struct.unpack_from("<H", block, pos)[0]
+        if child == 0:
+            break
+        yield from walk_version_nodes(block, pos, depth + 1)
+        pos = (pos + child + 3) & ~3

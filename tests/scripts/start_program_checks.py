@@ -27,29 +27,6 @@ RELAYED = ["user32.MessageBoxW", "shcore.SetCurrentProcessExplicitAppUserModelID
            "kernelbase.FindFirstFileW"]
 
 
-def walk_version_nodes(data, offset=0, depth=0):
-    """Yields (depth, key, value bytes, wValueLength, wType) for every node of a
-    raw VS_VERSIONINFO block."""
-    length, value_length, wtype = struct.unpack_from("<HHH", data, offset)
-    end = offset + length
-    key_start = offset + 6
-    key_end = key_start
-    while data[key_end:key_end + 2] != b"\0\0":
-        key_end += 2
-    key = data[key_start:key_end].decode("utf-16-le")
-    pos = (key_end + 2 + 3) & ~3
-    value_bytes = value_length * 2 if wtype == 1 else value_length
-    value = data[pos:pos + value_bytes]
-    yield depth, key, value, value_length, wtype
-    pos = (pos + value_bytes + 3) & ~3
-    while pos < end:
-        child_length = struct.unpack_from("<H", data, pos)[0]
-        if child_length == 0:
-            break
-        yield from walk_version_nodes(data, pos, depth + 1)
-        pos = (pos + child_length + 3) & ~3
-
-
 class Resources(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -77,7 +54,7 @@ class Resources(unittest.TestCase):
 
     def test_version_resource(self):
         raw = self.resource(16, 1)
-        nodes = list(walk_version_nodes(raw))
+        nodes = list(kt.walk_version_nodes(raw))
         self.assertEqual(nodes[0][1], "VS_VERSION_INFO")
         fixed = struct.unpack("<13I", nodes[0][2])
         self.assertEqual(fixed[0], 0xFEEF04BD)
