@@ -51,15 +51,15 @@ def screenshot_message_box(folder, png):
     if shutil.which("Xvfb") is None or shutil.which("import") is None:
         return False
     display = ":%d" % (90 + os.getpid() % 9)
-    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "640x400x24", "-nolisten", "tcp"],
+    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "800x600x24", "-nolisten", "tcp"],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         time.sleep(1.0)
         env = dict(os.environ, KES_DISPLAY=display)
         box = subprocess.Popen([kt.WINE_RUN, os.path.join(folder, "KestrelwoodStart.exe")], cwd=folder, env=env,
                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(6.0)  # Wine brings up its display driver on first use
-        shot = subprocess.run(["import", "-display", display, "-window", "root", "-trim", png],
+        time.sleep(8.0)  # Wine brings up its display driver on first use
+        shot = subprocess.run(["import", "-display", display, "-window", "root", png],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run([kt.WINE_RUN, "taskkill", "/f", "/im", "KestrelwoodStart.exe"],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
