@@ -1,6 +1,7 @@
 #!/bin/bash
-# A launcher author's two ways in: add_subdirectory from another CMake project,
-# and a plain MinGW command line against the installed library. Both launchers
+# A launcher author's ways in: add_subdirectory from another CMake project,
+# find_package of an installed copy, and a plain MinGW command line against the
+# installed library. Both launchers
 # must build, and hand over to a newer sibling when one is there.
 # Usage: launcher_integration.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
@@ -17,6 +18,10 @@ cmake --build "$work/cmake-build" >"$work/build.log"
 
 echo "== installed library + plain command line"
 cmake --install "$build" --prefix "$work/prefix" --component Unspecified >"$work/install.log"
+cmake -S "$src/examples/launcher_installed" -B "$work/installed-build" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_PREFIX_PATH="$work/prefix" >"$work/configure-installed.log"
+cmake --build "$work/installed-build" >"$work/build-installed.log"
+test -f "$work/installed-build/MyLauncher.exe"
 x86_64-w64-mingw32-windres "$src/examples/launcher/launcher.rc" -O coff -o "$work/launcher.res"
 x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -static -I"$work/prefix/include" \
     "$src/examples/launcher/main.cpp" "$work/launcher.res" \
