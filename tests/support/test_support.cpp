@@ -114,10 +114,20 @@ ProcessResult runProcess(const std::wstring& exe, const std::wstring& commandLin
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     const auto begin = std::chrono::steady_clock::now();
-    if (!CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE,
-                        environment != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0,
-                        const_cast<wchar_t*>(environment), cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
-        result.createError = GetLastError();
+    // Under load Wine now and then fails a start with ERROR_INTERNAL_ERROR; a
+    // second try succeeds. Any other error is the result.
+    BOOL created = FALSE;
+    for (int attempt = 0; attempt < 5 && !created; ++attempt) {
+        created = CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE,
+                                 environment != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0,
+                                 const_cast<wchar_t*>(environment), cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
+        result.createError = created ? 0 : GetLastError();
+        if (result.createError != ERROR_INTERNAL_ERROR) {
+            break;
+        }
+        Sleep(200);
+    }
+    if (!created) {
         return result;
     }
     result.started = true;
