@@ -1,5 +1,12 @@
 #include "common/command_line.h"
 
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cwchar>
+
+#include "common/win_owners.h"
+
 namespace kes {
 
 // Windows splits a command line by these rules, so the quoted form follows them:
@@ -38,6 +45,43 @@ std::wstring quoteCommandLineArg(const std::wstring& arg) {
     result.append(body);
     result.push_back(L'"');
     return result;
+}
+
+bool appendForwardedArguments(std::wstring& commandLine, const wchar_t* skip) {
+    int count = 0;
+    UniqueArgv args(CommandLineToArgvW(GetCommandLineW(), &count));
+    if (!args) {
+        return false;
+    }
+    // Element 0, the running program's own name, is never forwarded.
+    for (int i = 1; i < count; ++i) {
+        const wchar_t* arg = args.get()[i];
+        if (skip != nullptr && std::wcscmp(arg, skip) == 0) {
+            continue;
+        }
+        commandLine.push_back(L' ');
+        commandLine += quoteCommandLineArg(arg);
+    }
+    return true;
+}
+
+bool startProcess(const std::wstring& application, const std::wstring& commandLine, PROCESS_INFORMATION& process,
+                  DWORD& error) {
+    if (commandLine.size() > kMaxCommandLineUnits) {
+        error = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+    // CreateProcessW may write into its command line, so it gets its own copy.
+    std::wstring buffer = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    process = PROCESS_INFORMATION{};
+    if (!CreateProcessW(application.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        error = GetLastError();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace kes

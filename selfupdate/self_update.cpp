@@ -1,9 +1,7 @@
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "common/command_line.h"
 #include "common/encoding.h"
@@ -11,7 +9,6 @@
 #include "common/path_compare.h"
 #include "common/sibling_executables.h"
 #include "common/version_info.h"
-#include "common/win_owners.h"
 #include "kestrelwood/self_update.h"
 
 // The log lines use U+2014 EM DASH, written as its UTF-8 bytes.
@@ -63,28 +60,6 @@ ScanResult scanSiblings(const std::string& selfPath, std::uint64_t selfVersion) 
     return scan;
 }
 
-// The quoted launcher path, each forwarded argument quoted after one blank
-// (every skip flag dropped), then exactly one unquoted skip flag.
-bool buildHandOverCommandLine(const std::wstring& launcher, std::wstring& commandLine) {
-    int count = 0;
-    UniqueArgv args(CommandLineToArgvW(GetCommandLineW(), &count));
-    if (!args) {
-        return false;
-    }
-    commandLine = quoteCommandLineArg(launcher);
-    for (int i = 1; i < count; ++i) {
-        const wchar_t* arg = args.get()[i];
-        if (std::wcscmp(arg, kSkipSelfUpdateFlagW) != 0) {
-            commandLine.push_back(L' ');
-            commandLine += quoteCommandLineArg(arg);
-        }
-    }
-    args.reset();
-    commandLine += L" ";
-    commandLine += kSkipSelfUpdateFlagW;
-    return true;
-}
-
 }  // namespace
 
 bool runSelfUpdateScan(int argc, const char* const* argv) {
@@ -116,30 +91,20 @@ bool runSelfUpdateScan(int argc, const char* const* argv) {
     }
     debugLogf("delegating to newer launcher: %s", scan.bestPath.c_str());
 
+    // The quoted launcher path, every forwarded argument quoted (each skip
+    // flag dropped), then exactly one unquoted skip flag.
     const std::wstring launcher = utf8ToWide(scan.bestPath);
-    std::wstring commandLine;
-    if (!buildHandOverCommandLine(launcher, commandLine)) {
+    std::wstring commandLine = quoteCommandLineArg(launcher);
+    if (!appendForwardedArguments(commandLine, kSkipSelfUpdateFlagW)) {
         debugLog("delegation failed" KES_DASH "falling back to self");
         return false;
     }
+    commandLine += L" ";
+    commandLine += kSkipSelfUpdateFlagW;
 
-    // CreateProcessW may write into its command line, so it gets its own copy.
-    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
-    buffer.push_back(L'\0');
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    BOOL created = FALSE;
-    // Refused here as Windows refuses it, rather than started cut short.
-    DWORD error = ERROR_FILENAME_EXCED_RANGE;
-    if (commandLine.size() <= kMaxCommandLineUnits) {
-        created = CreateProcessW(launcher.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                 &startup, &process);
-        if (!created) {
-            error = GetLastError();
-        }
-    }
-    if (!created) {
+    PROCESS_INFORMATION process;
+    DWORD error = 0;
+    if (!startProcess(launcher, commandLine, process, error)) {
         debugLogf("CreateProcess failed: GLE=%lu", static_cast<unsigned long>(error));
         debugLog("delegation failed" KES_DASH "falling back to self");
         return false;

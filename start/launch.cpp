@@ -1,10 +1,8 @@
 #include "start/launch.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include "common/command_line.h"
-#include "common/win_owners.h"
 #include "start/message_box.h"
 
 namespace kes {
@@ -31,44 +29,19 @@ std::wstring windowsErrorSuffix(DWORD error) {
     return suffix;
 }
 
-// Every argument after the program's own name, each quoted and after one
-// blank; the start program forwards all of them and adds none.
-bool buildCommandLine(const std::wstring& chosenPath, std::wstring& commandLine) {
-    int count = 0;
-    UniqueArgv args(CommandLineToArgvW(GetCommandLineW(), &count));
-    if (!args) {
-        return false;
-    }
-    commandLine = quoteCommandLineArg(chosenPath);
-    for (int i = 1; i < count; ++i) {
-        commandLine.push_back(L' ');
-        commandLine += quoteCommandLineArg(args.get()[i]);
-    }
-    return true;
-}
-
 }  // namespace
 
 int launchLauncher(const std::wstring& chosenPath) {
-    std::wstring commandLine;
-    if (!buildCommandLine(chosenPath, commandLine)) {
+    // Every argument is forwarded, whatever its text: the start program
+    // interprets none, removes none and adds none of its own.
+    std::wstring commandLine = quoteCommandLineArg(chosenPath);
+    if (!appendForwardedArguments(commandLine, nullptr)) {
         return 1;
     }
 
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    BOOL created = FALSE;
-    DWORD error = ERROR_FILENAME_EXCED_RANGE;
-    // Refused here as Windows refuses it, rather than started cut short.
-    if (commandLine.size() <= kMaxCommandLineUnits) {
-        created = CreateProcessW(chosenPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                 nullptr, &startup, &process);
-        if (!created) {
-            error = GetLastError();
-        }
-    }
-    if (!created) {
+    PROCESS_INFORMATION process;
+    DWORD error = 0;
+    if (!startProcess(chosenPath, commandLine, process, error)) {
         const std::wstring text = kCouldNotStart + windowsErrorSuffix(error);
         showStartWarning(text.c_str());
         return 1;
