@@ -17,7 +17,7 @@ import kestrelwood_testlib as kt  # noqa: E402
 
 import pefile  # noqa: E402
 
-WORK = os.path.join(kt.BUILD, "bench")
+WORK = os.path.join(kt.BUILD, "bench-work")  # not "bench": that is CMake's own folder
 SIZES = (1, 10, 100, 1000)
 
 

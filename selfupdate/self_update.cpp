@@ -18,10 +18,6 @@ namespace kes {
 
 namespace {
 
-bool isFamilyId(const std::string& id) {
-    return id == kLauncherFamilyId;
-}
-
 bool hasSkipFlag(int argc, const char* const* argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], kSkipSelfUpdateFlag) == 0) {
@@ -48,7 +44,7 @@ ScanResult scanSiblings(const std::string& selfPath, std::uint64_t selfVersion) 
             continue;
         }
         const LauncherVersionInfo info = readLauncherVersionInfo(sibling);
-        if (!info.valid || !isFamilyId(info.launcherId)) {
+        if (!info.valid || !isLauncherFamilyId(info.launcherId)) {
             continue;
         }
         if (scan.bestVersion < info.packed) {
@@ -77,7 +73,7 @@ bool runSelfUpdateScan(int argc, const char* const* argv) {
         debugLog("self has no valid VS_VERSIONINFO" KES_DASH "bypassing scan");
         return false;
     }
-    if (!isFamilyId(self.launcherId)) {
+    if (!isLauncherFamilyId(self.launcherId)) {
         debugLogf("self KesLauncherID mismatch ('%s' vs '%s')" KES_DASH "build bug, bypassing scan",
                   self.launcherId.c_str(), kLauncherFamilyId);
         return false;

@@ -1,7 +1,6 @@
 #include "start/launcher_selection.h"
 
 #include <cstdint>
-#include <cstring>
 
 #include "common/encoding.h"
 #include "common/launcher_family.h"
@@ -11,11 +10,6 @@
 namespace kes {
 
 namespace {
-
-bool isFamilyId(const std::string& id) {
-    return id.size() == kLauncherFamilyIdLength &&
-           std::memcmp(id.data(), kLauncherFamilyId, kLauncherFamilyIdLength) == 0;
-}
 
 // Both normalisations failing also counts as "the same file": a path that
 // cannot be normalised must not be started in place of the running program.
@@ -32,7 +26,7 @@ std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, co
     for (const std::string& candidate : candidates) {
         const LauncherVersionInfo info = readLauncherVersionInfo(candidate);
         const std::wstring widePath = utf8ToWideStrict(candidate);
-        if (!info.valid || !isFamilyId(info.launcherId)) {
+        if (!info.valid || !isLauncherFamilyId(info.launcherId)) {
             continue;
         }
         if (isSameFile(selfPath, widePath)) {
