@@ -94,7 +94,7 @@ TEST(SiblingExecutables, EmptyFolderSearchesTheRootOfTheCurrentDrive) {
 }
 
 // The 259/260-character self path cases run from a shell test
-// (self_path_length.sh): Wine's CreateProcessW refuses an application path of
+// (self_path_checks.py): Wine's CreateProcessW refuses an application path of
 // MAX_PATH or more, so the probe is started from the Unix side instead.
 
 }  // namespace

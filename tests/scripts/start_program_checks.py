@@ -164,7 +164,7 @@ class RelayTrace(unittest.TestCase):
         self.check_not_found(folder)
 
     def test_identity_is_given_also_when_a_launcher_starts(self):
-        folder = kt.fresh_dir("relay_spelling")
+        folder = kt.fresh_dir("relay_launcher_starts")
         kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
         kt.place(folder, "fx_family_1_0_0_0.exe", "Launcher.exe")
         code, err = self.run_traced(folder)
