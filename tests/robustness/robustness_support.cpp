@@ -227,7 +227,11 @@ void HostileFolder::checkSelfUpdate(const std::string& label) const {
         for (const std::string& message : messages) {
             log += "\n  " + message;
         }
-        ASSERT_TRUE(record.has_value()) << label << ": L12.exe was not started; the log:" << log;
+        if (!record.has_value()) {
+            const bool late = waitForLaunchRecord(widen(best), 30000).has_value();
+            FAIL() << label << ": L12.exe was not started within 10 s (" << (late ? "it did later" : "nor within 40 s")
+                   << "); the log:" << log;
+        }
         EXPECT_EQ(record->args.back(), L"--no-self-update-scan") << label;
     }
 }
