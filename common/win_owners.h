@@ -26,6 +26,11 @@ using UniqueArgv = std::unique_ptr<LPWSTR, LocalFreer>;
 // A kernel handle that is either valid or null.
 using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
+// CreateFileW reports failure as INVALID_HANDLE_VALUE; this turns it into null.
+inline UniqueHandle makeUniqueFileHandle(HANDLE h) {
+    return UniqueHandle(h == INVALID_HANDLE_VALUE ? nullptr : h);
+}
+
 // A directory search. FindFirstFileW reports failure as INVALID_HANDLE_VALUE;
 // makeUniqueFind turns that into null so that "empty" always means "none".
 using UniqueFind = std::unique_ptr<void, FindCloser>;

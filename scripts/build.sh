@@ -12,14 +12,12 @@ unset DISPLAY
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" -DKES_WERROR=ON >/dev/null
 
 # The build runs test programs under Wine to list their tests, so the prefix
-# is made and the server started first.
+# is made (by the build tree's Wine wrapper, the one place that makes it) and
+# the server started first.
 if [ ! -f "$WINEPREFIX/.kes-ready" ]; then
     echo "== creating Wine prefix $WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    wineboot -i >"$build/wineboot.log" 2>&1 </dev/null || true
-    wineserver -w  # let the set-up's own server finish before starting ours
-    touch "$WINEPREFIX/.kes-ready"
 fi
+"$build/wine-run.sh" --prepare-prefix
 # One persistent server for the whole run (it may already be running).
 wineserver -p 2>/dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT

@@ -7,6 +7,7 @@
 #include "common/encoding.h"
 #include "common/launcher_family.h"
 #include "common/path_compare.h"
+#include "common/pe_layout.h"
 #include "common/sibling_executables.h"
 #include "common/version_info.h"
 #include "kestrelwood/self_update.h"
@@ -40,7 +41,9 @@ ScanResult scanSiblings(const std::string& selfPath, std::uint64_t selfVersion) 
     scan.bestPath = selfPath;
     scan.bestVersion = selfVersion;
     for (const std::string& sibling : listSiblingExecutables(parentDirectory(selfPath))) {
-        if (pathsEqualIgnoreCase(sibling, selfPath)) {
+        // A damaged sibling is not counted, and the platform's version
+        // library never gets to fault on it.
+        if (pathsEqualIgnoreCase(sibling, selfPath) || !isVersionResourceSafeToRead(sibling)) {
             continue;
         }
         const LauncherVersionInfo info = readLauncherVersionInfo(sibling);

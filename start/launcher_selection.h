@@ -1,6 +1,7 @@
 // Which launcher the start program starts.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,5 +11,10 @@ namespace kes {
 // file itself; equal versions are decided by the UTF-16 order of the paths so
 // the choice does not depend on the listing order. Empty when none qualifies.
 std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath);
+
+// The ordering rule: whether a qualifying candidate replaces the one chosen so
+// far. Nothing is chosen while chosenPath is empty, whatever chosenVersion says.
+bool isPreferredLauncher(std::uint64_t version, const std::wstring& path, std::uint64_t chosenVersion,
+                         const std::wstring& chosenPath);
 
 }  // namespace kes

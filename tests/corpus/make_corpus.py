@@ -4,6 +4,15 @@ random, truncated programs, or programs whose resource directory or version
 resource is corrupted. Deterministic for a given seed, which is printed and
 written to corpus/SEED so that a failure can be reproduced.
 
+It also writes corpus/EXPECTED, the test oracle, from what it knows it wrote
+rather than from any reader: per file, "<name> <may count> <may win>".
+- may count (1/0): the file still holds the family identifier, so a reader may
+  take it for a launcher of the family. Without it, it never counts.
+- may win (1/0): it may also read as a version above the base's 1.1.0.0. Only
+  damage at or before the end of the fixed version record (headers, resource
+  directory, version block header, fixed record) can do that; a truncated
+  copy, or damage behind the fixed record, cannot.
+
   make_corpus.py --seed N --base launcher.exe --out DIR
 """
 import argparse
@@ -40,6 +49,8 @@ class Base:
         block = self.data[self.version:self.version + self.version_size]
         # (offset in block, key, value offset, wValueLength, wType) of each node
         self.nodes = [(n[5], n[1], n[6], n[3], n[4]) for n in kt.walk_version_nodes(block)]
+        # Everything up to here decides which version a reader sees.
+        self.fixed_end = self.version + self.nodes[0][2] + 52
         pe.close()
 
     def node(self, key):
@@ -53,6 +64,15 @@ def patched(data, offset, fmt, value):
     out = bytearray(data)
     struct.pack_into(fmt, out, offset, value)
     return bytes(out)
+
+
+def expectation(base, content):
+    """(may count, may win) of one generated file; see the module's text."""
+    may_count = kt.FAMILY_ID.encode("utf-16-le") in content
+    if not may_count or base.data.startswith(content):
+        return may_count, False
+    first_change = next(i for i, (a, b) in enumerate(zip(content, base.data)) if a != b)
+    return may_count, first_change < base.fixed_end
 
 
 def generate(base, rng):
@@ -163,6 +183,10 @@ def main(argv):
     for name, content in files:
         with open(os.path.join(args.out, name), "wb") as f:
             f.write(content)
+    with open(os.path.join(args.out, "EXPECTED"), "w") as f:
+        for name, content in files:
+            may_count, may_win = expectation(base, content)
+            f.write(f"{name} {int(may_count)} {int(may_win)}\n")
     with open(os.path.join(args.out, "SEED"), "w") as f:
         f.write(f"{args.seed}\n")
     print(f"hostile corpus: {len(files)} files, seed {args.seed}, in {args.out}")

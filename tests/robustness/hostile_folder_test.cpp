@@ -1,13 +1,15 @@
 // The start program and the self-update routine in hostile game folders: every
 // file of the generated corpus (empty, random, truncated and corrupted
-// executables) is placed beside valid launchers, and both must still choose
-// the right launcher, exit by themselves and never crash.
+// executables, among them files on which the platform's own version library
+// faults) is placed beside valid launchers, and both must still choose the
+// right launcher, exit by themselves and never crash. A file whose layout is
+// damaged drops out before the platform reads it; HostileCorpus.PlatformCrashes
+// shows which files make the platform fault without that check.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <set>
 
-#include "common/launcher_family.h"
 #include "common/version_info.h"
 #include "robustness/robustness_support.h"
 #include "support/test_support.h"
@@ -21,23 +23,8 @@ std::wstring corpusDir() {
     return binDir() + L"\\corpus";
 }
 
-std::vector<std::wstring> corpusFiles() {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((corpusDir() + L"\\*.exe").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) {
-        return names;
-    }
-    do {
-        names.push_back(entry.cFileName);
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST(HostileCorpus, HasAtLeast400FilesAndItsSeed) {
-    EXPECT_GE(corpusFiles().size(), 400u);
+    EXPECT_GE(corpusExpectations().size(), 400u);
     const std::string seed = readFileBytes(corpusDir() + L"\\SEED");
     EXPECT_FALSE(seed.empty());
     std::printf("hostile corpus seed: %s", seed.c_str());
@@ -48,26 +35,27 @@ constexpr int kShards = 8;
 class HostileFile : public ::testing::TestWithParam<int> {};
 
 TEST_P(HostileFile, EachFileBesideValidLaunchers) {
-    const std::vector<std::wstring> files = corpusFiles();
+    const std::map<std::wstring, CorpusFile> files = corpusExpectations();
     ASSERT_FALSE(files.empty());
-    // Files on which the platform's own version library is known to fault stay
-    // in the corpus as reproducers but are not placed beside the programs.
-    const std::set<std::wstring> platformCrashes = knownPlatformCrashes();
     HostileFolder folder(freshScratchDir());
     int tried = 0;
-    for (std::size_t i = static_cast<std::size_t>(GetParam()); i < files.size(); i += kShards) {
-        if (platformCrashes.count(files[i]) != 0) {
+    std::size_t i = 0;
+    for (const auto& [name, file] : files) {
+        if (i++ % kShards != static_cast<std::size_t>(GetParam())) {
             continue;
         }
-        const std::wstring placed = folder.dir + L"\\" + files[i];
-        copyFileOrFail(corpusDir() + L"\\" + files[i], placed);
-        // Every seventh file is also held open exclusively while the programs run.
+        const std::wstring placed = folder.dir + L"\\" + name;
+        copyFileOrFail(corpusDir() + L"\\" + name, placed);
+        Expectation expected;
+        expected.add(name, file);
+        // Every seventh file is also held open exclusively while the programs
+        // run: then it cannot be read and only drops out.
         HANDLE lock = INVALID_HANDLE_VALUE;
         if (i % 7 == 0) {
             lock = CreateFileW(placed.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         }
-        folder.checkStartProgram(narrow(files[i]));
-        folder.checkSelfUpdate(narrow(files[i]));
+        folder.checkStartProgram(narrow(name), expected);
+        folder.checkSelfUpdate(narrow(name), expected);
         if (lock != INVALID_HANDLE_VALUE) {
             CloseHandle(lock);
         }
@@ -84,15 +72,14 @@ INSTANTIATE_TEST_SUITE_P(HostileCorpus, HostileFile, ::testing::Range(0, kShards
                          });
 
 TEST(HostileCorpus, WholeCorpusAtOnce) {
-    const std::set<std::wstring> platformCrashes = knownPlatformCrashes();
     HostileFolder folder(freshScratchDir());
-    for (const std::wstring& name : corpusFiles()) {
-        if (platformCrashes.count(name) == 0) {
-            copyFileOrFail(corpusDir() + L"\\" + name, folder.dir + L"\\" + name);
-        }
+    Expectation expected;
+    for (const auto& [name, file] : corpusExpectations()) {
+        copyFileOrFail(corpusDir() + L"\\" + name, folder.dir + L"\\" + name);
+        expected.add(name, file);
     }
-    folder.checkStartProgram("whole corpus");
-    folder.checkSelfUpdate("whole corpus");
+    folder.checkStartProgram("whole corpus", expected);
+    folder.checkSelfUpdate("whole corpus", expected);
 }
 
 // A valid, newer launcher that another process holds open exclusively cannot
@@ -105,14 +92,10 @@ TEST(HostileCorpus, NewerLauncherHeldOpenExclusively) {
     HANDLE lock = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     ASSERT_FALSE(readLauncherVersionInfo(narrow(locked)).valid) << "the lock did not keep the reader out";
-    folder.checkStartProgram("locked L20.exe");
-    folder.checkSelfUpdate("locked L20.exe");
+    folder.checkStartProgram("locked L20.exe", Expectation{});
+    folder.checkSelfUpdate("locked L20.exe", Expectation{});
     CloseHandle(lock);
 }
-
-}  // namespace
-
-namespace {
 
 // 1,000 launchers of the family and 1,000 other executables: the newest
 // launcher still wins, and the routine counts every sibling of the family.
@@ -127,8 +110,10 @@ TEST(ManyCandidates, ThousandLaunchersAndThousandOthers) {
         swprintf(name, 32, L"\\Other%04d.exe", i);
         ASSERT_TRUE(CreateHardLinkW((folder.dir + name).c_str(), others[i % 2].c_str(), nullptr)) << GetLastError();
     }
-    folder.checkStartProgram("2000 candidates");
-    folder.checkSelfUpdate("2000 candidates");
+    Expectation expected;
+    expected.minCount = expected.maxCount = 1002;  // the thousand, L10.exe and L12.exe
+    folder.checkStartProgram("2000 candidates", expected);
+    folder.checkSelfUpdate("2000 candidates", expected);
 }
 
 }  // namespace

@@ -1,10 +1,8 @@
 // A game folder for the robustness tests: the start program, launchers of the
 // family at 1.0.0.0 (L10.exe and the reference launcher Ref10.exe) and
-// 1.2.0.0 (L12.exe), plus whatever a test adds. The expected outcomes are
-// worked out from the files actually present, read by version_probe.exe in a
-// process of its own (the platform's version library can fault on corrupted
-// files), so that a corrupted file that still reads as a newer launcher of the
-// family is expected to win.
+// 1.2.0.0 (L12.exe), plus whatever a test adds. What may happen there comes
+// from what the test put in the folder (for corpus files, from the
+// generator's own record of what it wrote), never from the reader under test.
 #pragma once
 
 #include <map>
@@ -14,35 +12,39 @@
 
 namespace kes::test {
 
-struct ProbedVersion {
-    bool valid = false;
-    unsigned long long packed = 0;
-    std::string launcherIdHex;  // "-" when empty
+// What the corpus generator knows of one file it wrote.
+struct CorpusFile {
+    bool mayCount = false;  // still holds the family identifier
+    bool mayWin = false;    // may also read as newer than L12.exe
 };
 
-// Every *.exe of the folder, read by version_probe.exe. Files on which the
-// reader faulted are left out of the map and listed in `faulted`.
-std::map<std::string, ProbedVersion> probeFolder(const std::wstring& dir, std::set<std::string>& faulted);
+// The generator's record of every corpus file, by name.
+std::map<std::wstring, CorpusFile> corpusExpectations();
+
+// The acceptable outcomes in one folder.
+struct Expectation {
+    std::set<std::wstring> winners{L"L12.exe"};  // names any one of which may be started
+    int minCount = 2;                             // siblings of the family the scan counts
+    int maxCount = 2;
+
+    void add(const std::wstring& name, const CorpusFile& file);
+};
 
 struct HostileFolder {
     std::wstring dir;
 
     explicit HostileFolder(const std::wstring& folder);
 
-    // Runs KestrelwoodStart.exe: it must exit by itself with 0 or 1 and start
-    // the expected launcher.
-    void checkStartProgram(const std::string& label) const;
+    // Runs KestrelwoodStart.exe: it must exit by itself with 0 and start one
+    // of the expected launchers.
+    void checkStartProgram(const std::string& label, const Expectation& expected) const;
 
     // Runs the reference launcher under the capture tool: it must count the
-    // valid siblings of the family and hand over to the expected one.
-    void checkSelfUpdate(const std::string& label) const;
+    // siblings of the family and hand over to one of the expected launchers.
+    void checkSelfUpdate(const std::string& label, const Expectation& expected) const;
 
     void clearRecords() const;
 };
-
-// The corpus files on which the platform's version library is known to fault
-// (written by platform_crashes.py).
-std::set<std::wstring> knownPlatformCrashes();
 
 // The debug-output writes recorded by kes-debug-capture --framed.
 std::vector<std::string> readFramedWrites(const std::wstring& path);

@@ -10,13 +10,19 @@ import time
 BUILD = os.environ.get("KES_BUILD_DIR", "")
 BIN = os.path.join(BUILD, "bin")
 WINE_RUN = os.path.join(BUILD, "wine-run.sh")
-SCRATCH = os.path.join(BIN, "scratch", "py")
+# Test folders live on the Wine prefix's own C: drive: a short, fixed place
+# whatever the depth of the checkout.
+DRIVE_C = os.path.join(os.environ.get("KES_WINEPREFIX") or os.path.join(BUILD, "wineprefix"), "drive_c")
+SCRATCH = os.path.join(DRIVE_C, "kes-scratch", "py")
 
 FAMILY_ID = "4F1A7C2E-6D5B-4E8A-9C51-7D2E6B0A8F13"
 
 
 def windows_path(unix_path):
-    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+    path = os.path.abspath(unix_path)
+    if path == DRIVE_C or path.startswith(DRIVE_C + os.sep):
+        return "C:" + (path[len(DRIVE_C):] or os.sep).replace("/", "\\")
+    return "Z:" + path.replace("/", "\\")
 
 
 def fresh_dir(name):

@@ -16,19 +16,27 @@ DASH = " \u2014 ".encode()
 SKIP = "--no-self-update-scan"
 
 
-def capture(program, args=(), children=False, argv0=None, cwd=None):
-    """Runs program under the capture tool; returns (exit code, list of writes)."""
+def capture_tool():
+    """The capture tool, copied once to the short test drive so that its own
+    path does not eat into the command lines the tests build."""
+    copy = os.path.join(os.path.dirname(kt.SCRATCH), "tools", "kes-debug-capture.exe")
+    if not os.path.exists(copy) or os.path.getmtime(copy) < os.path.getmtime(CAPTURE):
+        os.makedirs(os.path.dirname(copy), exist_ok=True)
+        kt.shutil.copy2(CAPTURE, copy)
+    return copy
+
+
+def capture(program, args=(), children=False, argv0=None, cwd=None, delete_when=None):
+    """Runs program under the capture tool; returns (exit code, list of writes).
+    delete_when=(text, file): the file vanishes when the program writes text."""
     out_file = os.path.join(kt.SCRATCH, "capture-%d.bin" % os.getpid())
     options = ["--framed", "--out", kt.windows_path(out_file)]
     options += (["--children"] if children else []) + (["--argv0", argv0] if argv0 else [])
-    for _ in range(3):
-        code, _, err = kt.run_wine(CAPTURE, options + [kt.windows_path(program), *args], cwd=cwd)
-        # Under load Wine now and then fails a start with ERROR_INTERNAL_ERROR
-        # (1359); the capture tool then reports it and exits with 2.
-        if not (code == 2 and b"Windows error 1359" in err):
-            break
-    if code == 2:
-        sys.stderr.write(err.decode("utf-8", "replace")[-400:])
+    if delete_when:
+        options += ["--delete-when", delete_when[0], kt.windows_path(delete_when[1])]
+    code, out, err = kt.run_wine(capture_tool(), options + [kt.windows_path(program), *args], cwd=cwd)
+    if code == 2 or not os.path.exists(out_file):
+        raise AssertionError(f"kes-debug-capture failed with {code}:\n{(out + err).decode('utf-8', 'replace')[-2000:]}")
     with open(out_file, "rb") as f:
         out = f.read()
     os.remove(out_file)
@@ -133,10 +141,16 @@ class Scan(unittest.TestCase):
         return record
 
     def test_newest_of_two_in_either_listing_order(self):
-        for layout in ((("ref_2_0_0_0.exe", "A.exe"), ("ref_2_1_0_0.exe", "B.exe")),
-                       (("ref_2_1_0_0.exe", "A.exe"), ("ref_2_0_0_0.exe", "B.exe"))):
-            folder = self.folder("two_" + layout[0][1], [("ref_1_0_0_0.exe", "L10.exe"), *layout])
-            winner = [name for built, name in layout if built == "ref_2_1_0_0.exe"][0]
+        # (older, newer): 2.1.0.0 over 2.0.0.0; 1.2.0.0 over 1.1.65535.65535,
+        # since the minor part fills higher bits than build and revision.
+        for older, newer in (("ref_2_0_0_0.exe", "ref_2_1_0_0.exe"), ("ref_1_1_65535_65535.exe", "ref_1_2_0_0.exe")):
+            for layout in (((older, "A.exe"), (newer, "B.exe")), ((newer, "A.exe"), (older, "B.exe"))):
+                self.check_newest_of_two(layout, newer)
+
+    def check_newest_of_two(self, layout, newer):
+        with self.subTest(layout=layout):
+            folder = self.folder("two_" + layout[0][0], [("ref_1_0_0_0.exe", "L10.exe"), *layout])
+            winner = [name for built, name in layout if built == newer][0]
             record = self.check_hand_over(folder, winner, 2, ["-x", "a b"])
             winner_path = kt.windows_path(os.path.join(folder, winner))
             # Every forwarded argument quoted, one unquoted skip flag at the end.
@@ -182,7 +196,7 @@ class Scan(unittest.TestCase):
         long_name = "L" + "x" * (250 - len(kt.windows_path(folder)) - 1 - len("L-2.0.exe")) + "-2.0.exe"
         winner = os.path.join(folder, long_name)
         kt.place(folder, "ref_2_0_0_0.exe", long_name)
-        capture_overhead = len(kt.windows_path(CAPTURE)) + len(kt.windows_path(os.path.join(folder, "L10.exe"))) + 120
+        capture_overhead = len(kt.windows_path(capture_tool())) + len(kt.windows_path(os.path.join(folder, "L10.exe"))) + 120
         self.assertGreater(len(kt.windows_path(winner)) + 27, capture_overhead, "build tree too deep for this test")
         fixed = len(kt.windows_path(winner)) + 2 + 1 + 2 + len(" " + SKIP)
         code, writes = self.run_launcher(folder, "L10.exe", ["a" * (32767 - fixed)])
@@ -219,6 +233,20 @@ class Scan(unittest.TestCase):
             b"CreateProcess failed: GLE=193",
             msg("delegation failed -- falling back to self")])
         # false: the launcher went on as itself.
+        self.assertEqual(kt.started_launchers(folder), ["L10.exe"])
+
+    def test_newer_sibling_that_disappears_before_its_start(self):
+        # The newer launcher is deleted after the scan has chosen it and before
+        # the routine starts it.
+        folder = self.folder("vanishing", [("ref_1_0_0_0.exe", "L10.exe"), ("ref_2_0_0_0.exe", "L20.exe")])
+        newer = os.path.join(folder, "L20.exe")
+        code, writes = self.run_launcher(folder, "L10.exe", delete_when=("delegating to newer launcher", newer))
+        self.assertFalse(os.path.exists(newer))
+        self.assertEqual(lines_of(writes), [
+            b"scan: 1 sibling keslauncher(s) found",
+            b"delegating to newer launcher: " + kt.windows_path(newer).encode(),
+            b"CreateProcess failed: GLE=2",
+            msg("delegation failed -- falling back to self")])
         self.assertEqual(kt.started_launchers(folder), ["L10.exe"])
 
     def test_hand_over_goes_one_step_only(self):

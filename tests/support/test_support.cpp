@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "common/encoding.h"
+#include "process_retry.h"
 
 namespace kes::test {
 
@@ -60,7 +61,9 @@ std::wstring freshScratchDir(const std::wstring& leaf) {
             c = L'_';
         }
     }
-    const std::wstring root = binDir() + L"\\scratch";
+    // On the prefix's own C: drive: a short, fixed place whatever the depth
+    // of the checkout, so that no test folder comes near MAX_PATH.
+    const std::wstring root = L"C:\\kes-scratch";
     CreateDirectoryW(root.c_str(), nullptr);
     std::wstring dir = root + L"\\" + name;
     removeTree(dir);
@@ -114,19 +117,11 @@ ProcessResult runProcess(const std::wstring& exe, const std::wstring& commandLin
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     const auto begin = std::chrono::steady_clock::now();
-    // Under load Wine now and then fails a start with ERROR_INTERNAL_ERROR; a
-    // second try succeeds. Any other error is the result.
-    BOOL created = FALSE;
-    for (int attempt = 0; attempt < 5 && !created; ++attempt) {
-        created = CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE,
-                                 environment != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0,
-                                 const_cast<wchar_t*>(environment), cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
-        result.createError = created ? 0 : GetLastError();
-        if (result.createError != ERROR_INTERNAL_ERROR) {
-            break;
-        }
-        Sleep(200);
-    }
+    const BOOL created = createProcessRetrying(exe.c_str(), buffer.data(), FALSE,
+                                               environment != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0,
+                                               const_cast<wchar_t*>(environment), cwd.empty() ? nullptr : cwd.c_str(),
+                                               &si, &pi);
+    result.createError = created ? 0 : GetLastError();
     if (!created) {
         return result;
     }

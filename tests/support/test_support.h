@@ -16,7 +16,7 @@ std::wstring binDir();
 // Path of a built executable (fixture, tool or program) beside the tests.
 std::wstring builtExe(const std::wstring& name);
 
-// A fresh, empty folder under <bin>\scratch for the running test.
+// A fresh, empty folder under C:\kes-scratch for the running test.
 std::wstring freshScratchDir(const std::wstring& leaf = L"");
 
 // Recursively removes a folder; quiet when it does not exist.

@@ -3,7 +3,7 @@
 // debug-output viewer receives them. Exits with the program's exit code.
 //
 //   kes-debug-capture [--framed] [--children] [--out file] [--argv0 text]
-//                     program [arguments...]
+//                     [--delete-when text file] program [arguments...]
 //
 //   --framed      print each write as "<byte count>:<bytes>" and a line feed, so
 //                 that separate writes can be told apart
@@ -12,8 +12,12 @@
 //                 output, which the program itself may be writing to
 //   --argv0 text  start the program with this text, instead of its quoted
 //                 path, as the first element of its command line
+//   --delete-when text file
+//                 delete the file as soon as the program writes a text that
+//                 contains `text`, before the program goes on: a debuggee
+//                 stands still while its debugger handles the write, so a file
+//                 can be made to vanish at an exact point of the program
 #include <windows.h>
-#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -23,7 +27,9 @@
 #include <vector>
 
 #include "common/command_line.h"
+#include "common/encoding.h"
 #include "common/win_owners.h"
+#include "process_retry.h"
 
 namespace {
 
@@ -32,6 +38,8 @@ struct Options {
     bool children = false;
     const wchar_t* argv0 = nullptr;
     const wchar_t* out = nullptr;
+    std::string deleteWhen;  // UTF-8, as the program writes it
+    const wchar_t* deleteFile = nullptr;
     int programIndex = 0;  // index of the program in argv; 0 when missing
 };
 
@@ -47,6 +55,10 @@ Options parseOptions(int argc, wchar_t** argv) {
             options.out = argv[++i];
         } else if (arg == L"--argv0" && i + 1 < argc) {
             options.argv0 = argv[++i];
+        } else if (arg == L"--delete-when" && i + 2 < argc) {
+            const std::wstring text = argv[++i];
+            options.deleteWhen = kes::wideToUtf8(text.data(), text.size());
+            options.deleteFile = argv[++i];
         } else {
             options.programIndex = i;
             break;
@@ -55,11 +67,9 @@ Options parseOptions(int argc, wchar_t** argv) {
     return options;
 }
 
-FILE* gOutput = stdout;
-
-void writeOut(const char* bytes, std::size_t count) {
-    std::fwrite(bytes, 1, count, gOutput);
-    std::fflush(gOutput);
+void writeOut(FILE* output, const std::string& bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), output);
+    std::fflush(output);
 }
 
 // Reads one debug string from the debuggee. ANSI strings are passed through as
@@ -74,58 +84,40 @@ std::string readDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info
     raw.resize(got);
     if (!info.fUnicode) {
         std::string text(raw.begin(), raw.end());
-        const std::size_t nul = text.find('\0');
-        return nul == std::string::npos ? text : text.substr(0, nul);
+        return text.substr(0, text.find('\0'));
     }
     std::wstring wide(reinterpret_cast<const wchar_t*>(raw.data()), raw.size() / 2);
     wide.resize(wide.find(L'\0') == std::wstring::npos ? wide.size() : wide.find(L'\0'));
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                      nullptr);
-    std::string text(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, nullptr, nullptr);
-    return text;
+    return kes::wideToUtf8(wide.data(), wide.size());
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-    const Options options = parseOptions(argc, argv);
-    if (options.programIndex == 0) {
-        std::fputs("usage: kes-debug-capture [--framed] [--children] [--out file] [--argv0 text] program [arguments...]\n",
-                   stderr);
-        return 2;
-    }
-    // The bytes are passed on exactly: no line-end translation.
-    if (options.out != nullptr) {
-        gOutput = _wfopen(options.out, L"wb");
-        if (gOutput == nullptr) {
-            std::fprintf(stderr, "kes-debug-capture: cannot write %ls\n", options.out);
-            return 2;
-        }
-    } else {
-        _setmode(_fileno(stdout), _O_BINARY);
-    }
+// Starts the program as a debuggee; false (after saying why) when it cannot.
+bool startDebuggee(const Options& options, int argc, wchar_t** argv, PROCESS_INFORMATION& process) {
+    const wchar_t* program = argv[options.programIndex];
     std::wstring commandLine =
-        options.argv0 != nullptr ? std::wstring(options.argv0) : kes::quoteCommandLineArg(argv[options.programIndex]);
+        options.argv0 != nullptr ? std::wstring(options.argv0) : kes::quoteCommandLineArg(program);
     for (int i = options.programIndex + 1; i < argc; ++i) {
         commandLine += L" " + kes::quoteCommandLineArg(argv[i]);
     }
-
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
+    process = PROCESS_INFORMATION{};
     const DWORD flags = options.children ? DEBUG_PROCESS : DEBUG_ONLY_THIS_PROCESS;
-    if (!CreateProcessW(argv[options.programIndex], commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
-                        nullptr, &startup, &process)) {
+    if (!kes::createProcessRetrying(program, commandLine.data(), FALSE, flags, nullptr, nullptr, &startup,
+                                    &process)) {
         std::fprintf(stderr, "kes-debug-capture: cannot start the program (Windows error %lu)\n", GetLastError());
-        return 2;
+        return false;
     }
-    kes::UniqueHandle mainProcess(process.hProcess);
-    kes::UniqueHandle mainThread(process.hThread);
+    return true;
+}
 
+// Handles the debug events until the program (and with --children, whatever
+// it started) has ended; returns the program's exit code.
+DWORD pumpDebugEvents(const Options& options, const PROCESS_INFORMATION& process, FILE* output) {
     DWORD exitCode = 0;
     int running = 0;
     bool mainExited = false;
+    bool deleted = false;
     std::vector<std::pair<DWORD, HANDLE>> debuggees;  // process id, handle (owned by the debug loop)
     while (!mainExited || running > 0 || options.children) {
         DEBUG_EVENT event;
@@ -158,12 +150,16 @@ int wmain(int argc, wchar_t** argv) {
                 }
                 const std::string text = readDebugString(source, event.u.DebugString);
                 if (options.framed) {
-                    const std::string count = std::to_string(text.size()) + ":";
-                    writeOut(count.data(), count.size());
-                    writeOut(text.data(), text.size());
-                    writeOut("\n", 1);
+                    writeOut(output, std::to_string(text.size()) + ":" + text + "\n");
                 } else {
-                    writeOut(text.data(), text.size());
+                    writeOut(output, text);
+                }
+                if (options.deleteFile != nullptr && !deleted && text.find(options.deleteWhen) != std::string::npos) {
+                    deleted = true;
+                    if (!DeleteFileW(options.deleteFile)) {
+                        std::fprintf(stderr, "kes-debug-capture: cannot delete %ls (Windows error %lu)\n",
+                                     options.deleteFile, GetLastError());
+                    }
                 }
                 break;
             }
@@ -186,8 +182,39 @@ int wmain(int argc, wchar_t** argv) {
         }
         ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
     }
-    if (gOutput != stdout) {
-        std::fclose(gOutput);
+    return exitCode;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const Options options = parseOptions(argc, argv);
+    if (options.programIndex == 0) {
+        std::fputs("usage: kes-debug-capture [--framed] [--children] [--out file] [--argv0 text]\n"
+                   "                         [--delete-when text file] program [arguments...]\n",
+                   stderr);
+        return 2;
+    }
+    // The bytes are passed on exactly: no line-end translation.
+    FILE* output = stdout;
+    if (options.out != nullptr) {
+        output = _wfopen(options.out, L"wb");
+        if (output == nullptr) {
+            std::fprintf(stderr, "kes-debug-capture: cannot write %ls\n", options.out);
+            return 2;
+        }
+    } else {
+        _setmode(_fileno(stdout), _O_BINARY);
+    }
+    PROCESS_INFORMATION process;
+    if (!startDebuggee(options, argc, argv, process)) {
+        return 2;
+    }
+    const kes::UniqueHandle mainProcess(process.hProcess);
+    const kes::UniqueHandle mainThread(process.hThread);
+    const DWORD exitCode = pumpDebugEvents(options, process, output);
+    if (output != stdout) {
+        std::fclose(output);
     }
     return static_cast<int>(exitCode);
 }

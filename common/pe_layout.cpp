@@ -1,0 +1,297 @@
+#include "common/pe_layout.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "common/encoding.h"
+#include "common/win_owners.h"
+
+namespace kes {
+
+namespace {
+
+// The layout facts this check relies on, as the PE format fixes them:
+//
+//   at 0x3C            offset of "PE\0\0", then the 20-byte file header
+//   file header +2     number of sections       +16  size of the optional header
+//   optional header    magic 0x10B (32-bit): data directories at +96, their count at +92
+//                      magic 0x20B (64-bit): data directories at +112, their count at +108
+//                      size of the headers at +60
+//   data directory 2   the resource directory: RVA and size
+//   section header     40 bytes: virtual address +12, raw size +16, raw offset +20
+//   resource directory 16 bytes, counts of named and id entries at +12 and +14,
+//                      then 8-byte entries: name or id, offset (high bit: a
+//                      sub-directory), offsets counted from the root directory
+//   data entry         16 bytes: RVA and size of the resource's bytes
+//
+// Version resources sit under type 16, name 1, in any language.
+constexpr std::uint32_t kWindowSize = 4096;
+constexpr std::uint16_t kVersionType = 16;
+constexpr std::uint16_t kVersionName = 1;
+constexpr std::uint32_t kSubdirectoryBit = 0x80000000u;
+
+// One small window of the file, moved only when a read falls outside it, so
+// that an intact launcher costs two reads: the headers and the resource
+// directory. Nothing is sized by what the file claims.
+struct FileWindow {
+    HANDLE file = nullptr;
+    std::uint64_t fileSize = 0;
+    std::uint64_t start = 0;
+    std::uint32_t length = 0;
+    unsigned char bytes[kWindowSize];
+};
+
+bool readWindowAt(FileWindow& window, std::uint64_t offset) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    if (!ReadFile(window.file, window.bytes, kWindowSize, &got, &at)) {
+        window.length = 0;
+        return false;
+    }
+    window.start = offset;
+    window.length = got;
+    return true;
+}
+
+// `count` bytes at `offset`, which the caller has already checked against the
+// file's size; null when they cannot be read.
+const unsigned char* view(FileWindow& window, std::uint64_t offset, std::uint32_t count) {
+    const bool inside = offset >= window.start && offset + count <= window.start + window.length;
+    if (!inside && !readWindowAt(window, offset)) {
+        return nullptr;
+    }
+    if (offset + count > window.start + window.length) {
+        return nullptr;
+    }
+    return window.bytes + (offset - window.start);
+}
+
+bool read16(FileWindow& window, std::uint64_t offset, std::uint16_t& value) {
+    if (offset + 2 > window.fileSize) {
+        return false;
+    }
+    const unsigned char* p = view(window, offset, 2);
+    if (p == nullptr) {
+        return false;
+    }
+    std::memcpy(&value, p, 2);
+    return true;
+}
+
+bool read32(FileWindow& window, std::uint64_t offset, std::uint32_t& value) {
+    if (offset + 4 > window.fileSize) {
+        return false;
+    }
+    const unsigned char* p = view(window, offset, 4);
+    if (p == nullptr) {
+        return false;
+    }
+    std::memcpy(&value, p, 4);
+    return true;
+}
+
+struct Section {
+    std::uint32_t virtualAddress = 0;
+    std::uint32_t rawSize = 0;
+    std::uint32_t rawOffset = 0;
+};
+
+struct Image {
+    std::uint64_t sectionTable = 0;
+    std::uint16_t sectionCount = 0;
+};
+
+// The first section whose raw data covers `rva`, as the platform looks it up.
+bool findSection(FileWindow& window, const Image& image, std::uint32_t rva, Section& found) {
+    for (std::uint16_t i = 0; i < image.sectionCount; ++i) {
+        const std::uint64_t header = image.sectionTable + std::uint64_t{i} * 40;
+        Section s;
+        if (!read32(window, header + 12, s.virtualAddress) || !read32(window, header + 16, s.rawSize) ||
+            !read32(window, header + 20, s.rawOffset)) {
+            return false;
+        }
+        if (s.virtualAddress <= rva && rva - s.virtualAddress < s.rawSize) {
+            found = s;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The resource directory's bytes: [begin, end) of the file.
+struct ResourceArea {
+    std::uint64_t root = 0;
+    std::uint64_t end = 0;
+};
+
+// A directory at `offset` (from the root) whose header and entries all lie in
+// the area; gives where its entries start and how many there are.
+bool checkDirectory(FileWindow& window, const ResourceArea& area, std::uint32_t offset, std::uint64_t& entries,
+                    std::uint32_t& count) {
+    const std::uint64_t at = area.root + offset;
+    std::uint16_t named = 0;
+    std::uint16_t ids = 0;
+    if (at + 16 > area.end || !read16(window, at + 12, named) || !read16(window, at + 14, ids)) {
+        return false;
+    }
+    entries = at + 16;
+    count = std::uint32_t{named} + ids;
+    return entries + std::uint64_t{count} * 8 <= area.end;
+}
+
+// The bytes that a data entry names must lie in the file, found the way the
+// platform finds them: through the section that holds their RVA.
+bool checkDataEntry(FileWindow& window, const Image& image, const ResourceArea& area, std::uint32_t offset) {
+    const std::uint64_t at = area.root + offset;
+    std::uint32_t rva = 0;
+    std::uint32_t size = 0;
+    if (at + 16 > area.end || !read32(window, at, rva) || !read32(window, at + 4, size)) {
+        return false;
+    }
+    Section section;
+    if (!findSection(window, image, rva, section)) {
+        return false;
+    }
+    const std::uint64_t data = std::uint64_t{rva} - section.virtualAddress + section.rawOffset;
+    return data + size <= window.fileSize;
+}
+
+// Every sub-directory under the entries of one directory whose id is `id`;
+// the platform searches entries by id and may land on any of them.
+template <typename Visit>
+bool forEachSubdirectoryWithId(FileWindow& window, const ResourceArea& area, std::uint32_t directory,
+                               std::uint16_t id, Visit visit) {
+    std::uint64_t entries = 0;
+    std::uint32_t count = 0;
+    if (!checkDirectory(window, area, directory, entries, count)) {
+        return false;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t name = 0;
+        std::uint32_t target = 0;
+        if (!read32(window, entries + std::uint64_t{i} * 8, name) ||
+            !read32(window, entries + std::uint64_t{i} * 8 + 4, target)) {
+            return false;
+        }
+        if ((name & 0xFFFFu) == id && (target & kSubdirectoryBit) != 0 && !visit(target & ~kSubdirectoryBit)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Any language of the version resource may be the one the platform picks.
+bool checkLanguages(FileWindow& window, const Image& image, const ResourceArea& area, std::uint32_t directory) {
+    std::uint64_t entries = 0;
+    std::uint32_t count = 0;
+    if (!checkDirectory(window, area, directory, entries, count)) {
+        return false;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t target = 0;
+        if (!read32(window, entries + std::uint64_t{i} * 8 + 4, target)) {
+            return false;
+        }
+        if ((target & kSubdirectoryBit) == 0 && !checkDataEntry(window, image, area, target)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+enum class Layout { NotAnImage, Damaged, Sound };
+
+Layout checkLayout(FileWindow& window) {
+    std::uint16_t mz = 0;
+    std::uint32_t peOffset = 0;
+    std::uint32_t signature = 0;
+    if (!read16(window, 0, mz) || mz != 0x5A4D || !read32(window, 0x3C, peOffset) ||
+        !read32(window, peOffset, signature) || signature != 0x00004550) {
+        return Layout::NotAnImage;
+    }
+    const std::uint64_t fileHeader = std::uint64_t{peOffset} + 4;
+    const std::uint64_t optionalHeader = fileHeader + 20;
+    Image image;
+    std::uint16_t optionalSize = 0;
+    std::uint16_t magic = 0;
+    if (!read16(window, fileHeader + 2, image.sectionCount) || !read16(window, fileHeader + 16, optionalSize) ||
+        !read16(window, optionalHeader, magic)) {
+        return Layout::Damaged;
+    }
+    image.sectionTable = optionalHeader + optionalSize;
+    if (image.sectionTable + std::uint64_t{image.sectionCount} * 40 > window.fileSize) {
+        return Layout::Damaged;
+    }
+    std::uint32_t directoriesAt = 0;
+    if (magic == 0x10B) {
+        directoriesAt = 96;
+    } else if (magic == 0x20B) {
+        directoriesAt = 112;
+    } else {
+        return Layout::Damaged;
+    }
+    std::uint32_t directoryCount = 0;
+    std::uint32_t headersSize = 0;
+    if (!read32(window, optionalHeader + directoriesAt - 4, directoryCount) ||
+        !read32(window, optionalHeader + 60, headersSize)) {
+        return Layout::Damaged;
+    }
+    if (directoryCount <= 2) {
+        return Layout::Sound;  // no resources: nothing for the platform to follow
+    }
+    std::uint32_t resourceRva = 0;
+    if (!read32(window, optionalHeader + directoriesAt + 2 * 8, resourceRva)) {
+        return Layout::Damaged;
+    }
+    if (resourceRva == 0) {
+        return Layout::Sound;
+    }
+    // A directory inside the headers would be read as a file offset; no
+    // linker puts it there.
+    Section section;
+    if (resourceRva < headersSize || !findSection(window, image, resourceRva, section)) {
+        return Layout::Damaged;
+    }
+    ResourceArea area;
+    area.root = std::uint64_t{resourceRva} - section.virtualAddress + section.rawOffset;
+    area.end = std::uint64_t{section.rawOffset} + section.rawSize;
+    if (area.end > window.fileSize) {
+        area.end = window.fileSize;
+    }
+    const bool sound = forEachSubdirectoryWithId(window, area, 0, kVersionType, [&](std::uint32_t names) {
+        return forEachSubdirectoryWithId(window, area, names, kVersionName, [&](std::uint32_t languages) {
+            return checkLanguages(window, image, area, languages);
+        });
+    });
+    return sound ? Layout::Sound : Layout::Damaged;
+}
+
+}  // namespace
+
+bool isVersionResourceSafeToRead(const std::string& path) {
+    const std::wstring widePath = utf8ToWide(path);
+    // Every sharing mode: an updater writing or replacing the file is never blocked.
+    const UniqueHandle file = makeUniqueFileHandle(CreateFileW(widePath.c_str(), GENERIC_READ,
+                                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return false;
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size)) {
+        return false;
+    }
+    FileWindow window;
+    window.file = file.get();
+    window.fileSize = static_cast<std::uint64_t>(size.QuadPart);
+    if (!readWindowAt(window, 0)) {
+        return false;
+    }
+    return checkLayout(window) != Layout::Damaged;
+}
+
+}  // namespace kes

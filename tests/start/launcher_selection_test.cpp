@@ -1,0 +1,166 @@
+// The launcher selection as compiled into the start program, run in-process on
+// real fixture files, with the candidate list in a known order: the order in
+// which the folder listing would hand the files over.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cwctype>
+#include <ostream>
+
+#include "start/launcher_selection.h"
+#include "support/test_support.h"
+
+using namespace kes;
+using namespace kes::test;
+
+namespace {
+
+// The ordering rule alone, on versions and paths as numbers and code units.
+struct RuleCase {
+    const char* name;
+    std::uint64_t version;
+    std::wstring path;
+    std::uint64_t chosenVersion;
+    std::wstring chosenPath;
+    bool preferred;
+};
+void PrintTo(const RuleCase& row, std::ostream* os) { *os << row.name; }
+
+class PreferredLauncher : public ::testing::TestWithParam<RuleCase> {};
+
+TEST_P(PreferredLauncher, Rule) {
+    const RuleCase& row = GetParam();
+    EXPECT_EQ(isPreferredLauncher(row.version, row.path, row.chosenVersion, row.chosenPath), row.preferred);
+}
+
+constexpr std::uint64_t v1_1_max = 0x0001'0001'FFFF'FFFFull;
+constexpr std::uint64_t v1_2 = 0x0001'0002'0000'0000ull;
+constexpr std::uint64_t v2 = 0x0002'0000'0000'0000ull;
+constexpr std::uint64_t v10 = 0x000A'0000'0000'0000ull;
+
+INSTANTIATE_TEST_SUITE_P(
+    Selection, PreferredLauncher,
+    ::testing::Values(
+        // Nothing chosen yet is an empty path, whatever the version says.
+        RuleCase{"FirstAtZero", 0, L"C:\\g\\a.exe", 0, L"", true},
+        RuleCase{"FirstBelowAStaleVersion", 0, L"C:\\g\\a.exe", v2, L"", true},
+        // Higher packed version wins, compared as numbers.
+        RuleCase{"TenOverTwo", v10, L"C:\\g\\b.exe", v2, L"C:\\g\\a.exe", true},
+        RuleCase{"TwoUnderTen", v2, L"C:\\g\\a.exe", v10, L"C:\\g\\b.exe", false},
+        RuleCase{"MinorOverBuildAndRevision", v1_2, L"C:\\g\\z.exe", v1_1_max, L"C:\\g\\a.exe", true},
+        // Equal versions: the smaller path in unsigned UTF-16 code units.
+        RuleCase{"TieSmallerPath", v2, L"C:\\g\\Launcher_a.exe", v2, L"C:\\g\\Launcher_b.exe", true},
+        RuleCase{"TieLargerPath", v2, L"C:\\g\\Launcher_b.exe", v2, L"C:\\g\\Launcher_a.exe", false},
+        RuleCase{"TieSamePath", v2, L"C:\\g\\a.exe", v2, L"C:\\g\\a.exe", false},
+        RuleCase{"TieUpperBeforeLower", v2, L"C:\\g\\Z.exe", v2, L"C:\\g\\a.exe", true},
+        RuleCase{"TiePrefixFirst", v2, L"C:\\g\\a.exe", v2, L"C:\\g\\a.exe.exe", true},
+        RuleCase{"TieLongerAfterPrefix", v2, L"C:\\g\\a.exe.exe", v2, L"C:\\g\\a.exe", false},
+        RuleCase{"TieAsciiBeforeAccent", v2, L"C:\\g\\z.exe", v2, L"C:\\g\\\x00E9.exe", true},
+        // Code units, not code points: a surrogate (D83D) sorts before U+FFFD.
+        RuleCase{"TieSurrogateBeforeFffd", v2, L"C:\\g\\\xD83D\xDE00.exe", v2, L"C:\\g\\\xFFFD.exe", true}),
+    [](const ::testing::TestParamInfo<RuleCase>& row) { return std::string(row.param.name); });
+
+// The whole selection over real files. Files are placed and handed over in
+// the order given; `self` names the running file among them ("" for a start
+// program elsewhere).
+struct Placed {
+    const wchar_t* fixture;
+    const wchar_t* name;
+};
+
+struct SelectionCase {
+    const char* name;
+    std::vector<Placed> candidates;
+    const wchar_t* self;
+    const wchar_t* winner;  // "" when nothing qualifies
+};
+void PrintTo(const SelectionCase& row, std::ostream* os) { *os << row.name; }
+
+class SelectNewest : public ::testing::TestWithParam<SelectionCase> {};
+
+TEST_P(SelectNewest, InListOrder) {
+    const SelectionCase& row = GetParam();
+    const std::wstring dir = freshScratchDir();
+    std::vector<std::string> candidates;
+    for (const Placed& p : row.candidates) {
+        const std::wstring path = dir + L"\\" + p.name;
+        if (!fileExists(path)) {
+            copyFileOrFail(builtExe(p.fixture), path);
+        }
+        candidates.push_back(narrow(path));
+    }
+    // The running file's path as the program reads it: any spelling of one
+    // file is that file.
+    std::wstring self = dir + L"\\KestrelwoodStart.exe";
+    if (*row.self != L'\0') {
+        self = dir + L"\\" + row.self;
+        for (wchar_t& c : self) {
+            c = c == L'\\' ? L'/' : static_cast<wchar_t>(towupper(c));
+        }
+    }
+    const std::wstring expected = *row.winner == L'\0' ? L"" : dir + L"\\" + row.winner;
+    EXPECT_EQ(narrow(selectNewestLauncher(candidates, self)), narrow(expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Selection, SelectNewest,
+    ::testing::Values(
+        // Equal versions, the winner listed first and listed second.
+        SelectionCase{"TieWinnerListedFirst",
+                      {{L"fx_family_2_0_0_0", L"Launcher_a.exe"}, {L"fx_family_2_0_0_0", L"Launcher_b.exe"}}, L"",
+                      L"Launcher_a.exe"},
+        SelectionCase{"TieWinnerListedSecond",
+                      {{L"fx_family_2_0_0_0", L"Launcher_b.exe"}, {L"fx_family_2_0_0_0", L"Launcher_a.exe"}}, L"",
+                      L"Launcher_a.exe"},
+        SelectionCase{"TieUpperCaseListedSecond", {{L"fx_family_2_0_0_0", L"a.exe"}, {L"fx_family_2_0_0_0", L"Z.exe"}},
+                      L"", L"Z.exe"},
+        SelectionCase{"TiePrefixListedSecond",
+                      {{L"fx_family_2_0_0_0", L"a.exe.exe"}, {L"fx_family_2_0_0_0", L"a.exe"}}, L"", L"a.exe"},
+        SelectionCase{"NewerListedFirst",
+                      {{L"fx_family_1_2_0_0", L"b.exe"}, {L"fx_family_1_1_65535_65535", L"a.exe"}}, L"", L"b.exe"},
+        SelectionCase{"NewerListedLast",
+                      {{L"fx_family_1_1_65535_65535", L"a.exe"}, {L"fx_family_10_0_0_0", L"z.exe"},
+                       {L"fx_family_2_0_0_0", L"b.exe"}},
+                      L"", L"z.exe"},
+        // The running file is never chosen, however it is spelled.
+        SelectionCase{"SelfIsSkipped",
+                      {{L"fx_family_1_2_0_0", L"Self.exe"}, {L"fx_family_1_0_0_0", L"Older.exe"}}, L"Self.exe",
+                      L"Older.exe"},
+        SelectionCase{"OnlySelf", {{L"fx_family_1_2_0_0", L"Self.exe"}}, L"Self.exe", L""},
+        SelectionCase{"NothingOfTheFamily",
+                      {{L"fx_other_family", L"Other.exe"}, {L"fx_id_codepage_04b0", L"Unicode.exe"}}, L"", L""}),
+    [](const ::testing::TestParamInfo<SelectionCase>& row) { return std::string(row.param.name); });
+
+// A path without a normalised form normalises to the empty text, and two
+// empty texts are the same file: with an unreadable own path such a candidate
+// drops out, with a readable one it competes as usual. The reference to a
+// 40000-character variable makes the expansion too long, while the file
+// system still resolves the path ("\x\..\" cancels out).
+struct EmptyNormalisedCase {
+    const char* name;
+    bool selfReadable;
+    bool chosen;
+};
+void PrintTo(const EmptyNormalisedCase& row, std::ostream* os) { *os << row.name; }
+
+class EmptyNormalisedPaths : public ::testing::TestWithParam<EmptyNormalisedCase> {};
+
+TEST_P(EmptyNormalisedPaths, CountAsTheSameFile) {
+    const std::wstring dir = freshScratchDir();
+    copyFileOrFail(builtExe(L"fx_family_1_0_0_0"), dir + L"\\L.exe");
+    ASSERT_TRUE(SetEnvironmentVariableW(L"KES_TOO_LONG", std::wstring(40000, L'x').c_str()));
+    const std::wstring candidate = dir + L"\\%KES_TOO_LONG%\\..\\L.exe";
+    const std::wstring self = GetParam().selfReadable ? dir + L"\\KestrelwoodStart.exe" : L"";
+    const std::wstring chosen = selectNewestLauncher({narrow(candidate)}, self);
+    SetEnvironmentVariableW(L"KES_TOO_LONG", nullptr);
+    EXPECT_EQ(narrow(chosen), GetParam().chosen ? narrow(candidate) : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Selection, EmptyNormalisedPaths,
+                         ::testing::Values(EmptyNormalisedCase{"SelfUnreadableToo", false, false},
+                                           EmptyNormalisedCase{"SelfReadable", true, true}),
+                         [](const ::testing::TestParamInfo<EmptyNormalisedCase>& row) {
+                             return std::string(row.param.name);
+                         });
+
+}  // namespace
