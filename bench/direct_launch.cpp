@@ -1,5 +1,7 @@
-// The hand-off baseline: loads the same system DLLs as KestrelwoodStart.exe
-// and starts the launcher named by its first argument, with no scan at all.
+// The hand-off baseline: built and placed like KestrelwoodStart.exe (the same
+// imports, the same delay-loaded system DLLs, in the same folder), it loads
+// those DLLs and starts the launcher named by its first argument, with no scan
+// at all.
 #include <windows.h>
 #include <shellapi.h>
 

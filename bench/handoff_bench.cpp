@@ -1,16 +1,15 @@
 // Whole-process wall time of two starters, alternated: each run starts the
 // program, waits until it has exited (having started its launcher), and
-// records the time. Prints the median of each and nothing else.
+// records the time. Prints one line "pair <seconds A> <seconds B>" per pair,
+// so that the caller can work with the ratio of each pair.
 //
 //   handoff_bench <runs> <starter A> <argument A> <starter B> <argument B>
 //
 // An argument of "-" means none.
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -41,11 +40,6 @@ double runOnce(const std::wstring& exe, const std::wstring& argument) {
     return static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart);
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -54,7 +48,6 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const int runs = _wtoi(argv[1]);
-    std::vector<double> a, b;
     for (int i = 0; i < runs; ++i) {
         const double ta = runOnce(argv[2], argv[3]);
         const double tb = runOnce(argv[4], argv[5]);
@@ -62,10 +55,8 @@ int wmain(int argc, wchar_t** argv) {
             std::fputs("handoff_bench: a starter failed\n", stderr);
             return 1;
         }
-        a.push_back(ta);
-        b.push_back(tb);
+        std::printf("pair %.6f %.6f\n", ta, tb);
         Sleep(50);
     }
-    std::printf("a %.6f\nb %.6f\n", median(a), median(b));
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "common/number_text.h"
 #include "common/path_compare.h"
 
 namespace kes {
@@ -25,16 +26,8 @@ std::wstring makeAppUserModelId(const std::wstring& folder) {
         hash *= kFnvPrime;
     }
 
-    // The hash as "%016llx" would print it: 16 lower-case digits, most
-    // significant first, zero-filled. Written by hand to keep printf out of
-    // the start program.
-    wchar_t digits[17];
-    for (int i = 15; i >= 0; --i) {
-        digits[i] = L"0123456789abcdef"[hash & 0xF];
-        hash >>= 4;
-    }
-    digits[16] = L'\0';
-    return std::wstring(kIdentityPrefix) + digits;
+    // As "%016llx" would print it: 16 lower-case digits, zero-filled.
+    return kIdentityPrefix + unsignedToText(hash, 16, 16);
 }
 
 }  // namespace kes

@@ -47,41 +47,24 @@ std::wstring quoteCommandLineArg(const std::wstring& arg) {
     return result;
 }
 
-bool appendForwardedArguments(std::wstring& commandLine, const wchar_t* skip) {
+ForwardedArguments forwardedArguments(const wchar_t* skip) {
+    ForwardedArguments forwarded;
     int count = 0;
-    UniqueArgv args(CommandLineToArgvW(GetCommandLineW(), &count));
+    const UniqueArgv args(CommandLineToArgvW(GetCommandLineW(), &count));
     if (!args) {
-        return false;
+        return forwarded;
     }
+    forwarded.split = true;
     // Element 0, the running program's own name, is never forwarded.
     for (int i = 1; i < count; ++i) {
         const wchar_t* arg = args.get()[i];
         if (skip != nullptr && std::wcscmp(arg, skip) == 0) {
             continue;
         }
-        commandLine.push_back(L' ');
-        commandLine += quoteCommandLineArg(arg);
+        forwarded.text.push_back(L' ');
+        forwarded.text += quoteCommandLineArg(arg);
     }
-    return true;
-}
-
-bool startProcess(const std::wstring& application, const std::wstring& commandLine, PROCESS_INFORMATION& process,
-                  DWORD& error) {
-    if (commandLine.size() > kMaxCommandLineUnits) {
-        error = ERROR_FILENAME_EXCED_RANGE;
-        return false;
-    }
-    // CreateProcessW may write into its command line, so it gets its own copy.
-    std::wstring buffer = commandLine;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    process = PROCESS_INFORMATION{};
-    if (!CreateProcessW(application.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        error = GetLastError();
-        return false;
-    }
-    return true;
+    return forwarded;
 }
 
 }  // namespace kes

@@ -5,6 +5,15 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${KES_BUILD_DIR:-$root/build}
+
+# Wine runs the built programs from the build tree as Z:<build>\bin\..., and its
+# CreateProcessW refuses a program path of 260 characters or more. The longest
+# names there (the corpus files) take about 64 characters after the build path.
+if [ $(( ${#build} + 64 )) -ge 260 ]; then
+    echo "error: the build tree $build is ${#build} characters deep; Windows programs in it would pass" >&2
+    echo "the 260-character path limit under Wine. Use a checkout (or KES_BUILD_DIR) of at most 195 characters." >&2
+    exit 2
+fi
 "$root/scripts/setup.sh"
 
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64

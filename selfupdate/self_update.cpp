@@ -10,7 +10,9 @@
 #include "common/pe_layout.h"
 #include "common/sibling_executables.h"
 #include "common/version_info.h"
+#include "common/win_owners.h"
 #include "kestrelwood/self_update.h"
+#include "skip_flag.h"
 
 // The log lines use U+2014 EM DASH, written as its UTF-8 bytes.
 #define KES_DASH " \xE2\x80\x94 "
@@ -93,23 +95,29 @@ bool runSelfUpdateScan(int argc, const char* const* argv) {
     // The quoted launcher path, every forwarded argument quoted (each skip
     // flag dropped), then exactly one unquoted skip flag.
     const std::wstring launcher = utf8ToWide(scan.bestPath);
-    std::wstring commandLine = quoteCommandLineArg(launcher);
-    if (!appendForwardedArguments(commandLine, kSkipSelfUpdateFlagW)) {
+    const ForwardedArguments forwarded = forwardedArguments(kSkipSelfUpdateFlagW);
+    if (!forwarded.split) {
         debugLog("delegation failed" KES_DASH "falling back to self");
         return false;
     }
-    commandLine += L" ";
-    commandLine += kSkipSelfUpdateFlagW;
+    // CreateProcessW may write into its command line: this is its own copy.
+    std::wstring commandLine = quoteCommandLineArg(launcher) + forwarded.text + L" " + kSkipSelfUpdateFlagW;
 
-    PROCESS_INFORMATION process;
-    DWORD error = 0;
-    if (!startProcess(launcher, commandLine, process, error)) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const bool tooLong = commandLine.size() > kMaxCommandLineUnits;
+    if (tooLong || !CreateProcessW(launcher.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &startup, &process)) {
+        const DWORD error = tooLong ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
         debugLogf("CreateProcess failed: GLE=%lu", static_cast<unsigned long>(error));
         debugLog("delegation failed" KES_DASH "falling back to self");
         return false;
     }
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    // Owners are destroyed in reverse order: the process handle is closed
+    // first, then the thread handle.
+    const UniqueHandle newerThread(process.hThread);
+    const UniqueHandle newerProcess(process.hProcess);
     return true;
 }
 

@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "common/launcher_family.h"
+#include "skip_flag.h"
 #include "kestrelwood/self_update.h"
 
 namespace kes {

@@ -1,9 +1,11 @@
-#include "start/launch.h"
+#include "launch.h"
 
 #include <windows.h>
 
 #include "common/command_line.h"
-#include "start/message_box.h"
+#include "common/number_text.h"
+#include "common/win_owners.h"
+#include "message_box.h"
 
 namespace kes {
 
@@ -13,42 +15,34 @@ constexpr wchar_t kCouldNotStart[] =
     L"Could not start the Kestrelwood launcher.\n"
     L"Open the game folder and try the versioned launcher directly.";
 
-// "\n\nWindows error: %lu" into 96 wide characters, the number unsigned and
-// decimal; written by hand to keep printf out of the program.
-std::wstring windowsErrorSuffix(DWORD error) {
-    wchar_t digits[16];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<wchar_t>(L'0' + error % 10);
-        error /= 10;
-    } while (error != 0);
-    std::wstring suffix = L"\n\nWindows error: ";
-    while (n > 0) {
-        suffix.push_back(digits[--n]);
-    }
-    return suffix;
-}
-
 }  // namespace
 
 int launchLauncher(const std::wstring& chosenPath) {
     // Every argument is forwarded, whatever its text: the start program
     // interprets none, removes none and adds none of its own.
-    std::wstring commandLine = quoteCommandLineArg(chosenPath);
-    if (!appendForwardedArguments(commandLine, nullptr)) {
+    const ForwardedArguments forwarded = forwardedArguments(nullptr);
+    if (!forwarded.split) {
         return 1;
     }
+    // CreateProcessW may write into its command line: this is its own copy.
+    std::wstring commandLine = quoteCommandLineArg(chosenPath) + forwarded.text;
 
-    PROCESS_INFORMATION process;
-    DWORD error = 0;
-    if (!startProcess(chosenPath, commandLine, process, error)) {
-        const std::wstring text = kCouldNotStart + windowsErrorSuffix(error);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const bool tooLong = commandLine.size() > kMaxCommandLineUnits;
+    if (tooLong || !CreateProcessW(chosenPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &process)) {
+        // "\n\nWindows error: %lu", the number unsigned and decimal.
+        const DWORD error = tooLong ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
+        const std::wstring text = kCouldNotStart + (L"\n\nWindows error: " + unsignedToText(error, 10));
         showStartWarning(text.c_str());
         return 1;
     }
-    // The start program never waits for the launcher.
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    // The start program never waits for the launcher. Owners are destroyed in
+    // reverse order: the thread handle is closed first, then the process handle.
+    const UniqueHandle launcherProcess(process.hProcess);
+    const UniqueHandle launcherThread(process.hThread);
     return 0;
 }
 

@@ -1,4 +1,4 @@
-#include "start/launcher_selection.h"
+#include "launcher_selection.h"
 
 #include "common/encoding.h"
 #include "common/launcher_family.h"

@@ -1,4 +1,4 @@
-#include "start/message_box.h"
+#include "message_box.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "start/start_flow.h"
+#include "start_flow.h"
 
 #include <windows.h>
 #include <shobjidl.h>
@@ -9,9 +9,9 @@
 #include "common/app_identity.h"
 #include "common/encoding.h"
 #include "common/sibling_executables.h"
-#include "start/launch.h"
-#include "start/launcher_selection.h"
-#include "start/message_box.h"
+#include "launch.h"
+#include "launcher_selection.h"
+#include "message_box.h"
 
 namespace kes {
 
@@ -33,20 +33,6 @@ std::wstring installFolderOf(const std::wstring& selfPath) {
 }
 
 }  // namespace
-
-void restrictDllSearchToSystem32() {
-    // user32, shell32 and version are delay-loaded, so they (and the DLLs they
-    // import in turn) are first loaded after this call, from System32 only.
-    // The call is looked up rather than imported, so that the program still
-    // starts on a system too old to have it.
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
-    if (setDefaultDllDirectories != nullptr) {
-        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    }
-}
 
 int runStartFlow() {
     const std::wstring selfPath = utf8ToWideStrict(getSelfPath());

@@ -8,8 +8,4 @@ namespace kes {
 // started, 1 otherwise (after a message box saying why, where there is one).
 int runStartFlow();
 
-// Restricts where DLLs are loaded from to the system folder. The game folder is
-// often writable by the user, so no DLL may ever be taken from it.
-void restrictDllSearchToSystem32();
-
 }  // namespace kes

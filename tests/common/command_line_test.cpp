@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <ostream>
 #include <windows.h>
 #include <shellapi.h>
 
@@ -26,6 +28,8 @@ struct QuoteCase {
     const char* argument;
     const char* quoted;
 };
+
+void PrintTo(const QuoteCase& row, std::ostream* os) { *os << row.name; }
 
 class QuoteTable : public ::testing::TestWithParam<QuoteCase> {};
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <windows.h>
 
 #include <string>
@@ -22,6 +24,8 @@ struct Utf8Case {
     std::wstring lenient;  // utf8ToWide
     std::wstring strict;   // utf8ToWideStrict
 };
+
+void PrintTo(const Utf8Case& row, std::ostream* os) { *os << row.name; }
 
 class Utf8ToWideTable : public ::testing::TestWithParam<Utf8Case> {};
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "common/launcher_family.h"
 #include "common/version_info.h"
 #include "support/test_support.h"
@@ -28,6 +30,8 @@ struct VersionCase {
     std::uint16_t major, minor, build, revision;
     std::string launcherId;
 };
+
+void PrintTo(const VersionCase& row, std::ostream* os) { *os << kes::test::narrow(row.fixture); }
 
 class VersionReader : public ::testing::TestWithParam<VersionCase> {};
 

@@ -22,23 +22,26 @@ cmake -S "$src/examples/launcher_installed" -B "$work/installed-build" -G Ninja 
       -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_PREFIX_PATH="$work/prefix" >"$work/configure-installed.log"
 cmake --build "$work/installed-build" >"$work/build-installed.log"
 test -f "$work/installed-build/MyLauncher.exe"
-x86_64-w64-mingw32-windres "$src/examples/launcher/launcher.rc" -O coff -o "$work/launcher.res"
+x86_64-w64-mingw32-windres -I"$work/prefix/include" "$src/examples/launcher/launcher.rc" -O coff -o "$work/launcher.res"
 x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -static -I"$work/prefix/include" \
     "$src/examples/launcher/main.cpp" "$work/launcher.res" \
     -L"$work/prefix/lib" -lkes_selfupdate -lkes_common -lshell32 -lversion -luser32 -o "$work/Plain.exe"
 
 echo "== the two launchers in one folder: the older hands over"
-game=$work/game
+# The game folder sits on the prefix's own C: drive, a short path whatever the
+# depth of the checkout.
+game=${KES_WINEPREFIX:-$build/wineprefix}/drive_c/kes-scratch/integration
+rm -rf "$game"
 mkdir -p "$game"
 cp "$work/cmake-build/MyLauncher.exe" "$game/MyLauncher.exe"
 cp "$build/bin/reference_launcher_1_2.exe" "$game/Older.exe"       # 1.2.0.0
-out=$("$build/wine-run.sh" "$build/bin/kes-debug-capture.exe" --children "Z:$(echo "$game/Older.exe" | tr / '\\')" 2>/dev/null | tr -d '\r')
+out=$("$build/wine-run.sh" "$build/bin/kes-debug-capture.exe" --children 'C:\kes-scratch\integration\Older.exe' | tr -d '\r')
 echo "$out"
 grep -q "delegating to newer launcher: .*MyLauncher.exe" <<<"$out"
 grep -q "My launcher 1.3.0.0 is running." <<<"$out"
 cp "$work/Plain.exe" "$game/Plain.exe"
 rm "$game/MyLauncher.exe"
-out=$("$build/wine-run.sh" "$build/bin/kes-debug-capture.exe" --children "Z:$(echo "$game/Older.exe" | tr / '\\')" 2>/dev/null | tr -d '\r')
+out=$("$build/wine-run.sh" "$build/bin/kes-debug-capture.exe" --children 'C:\kes-scratch\integration\Older.exe' | tr -d '\r')
 echo "$out"
 grep -q "delegating to newer launcher: .*Plain.exe" <<<"$out"
 echo "ok"

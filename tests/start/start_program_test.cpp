@@ -2,6 +2,8 @@
 // folder with fixture launchers that record how they were started, runs the
 // program there, and checks what a player would get.
 #include <gtest/gtest.h>
+
+#include <ostream>
 #include <windows.h>
 #include <shellapi.h>
 
@@ -45,6 +47,8 @@ struct NotFoundCase {
     const char* name;
     std::vector<Placed> files;
 };
+
+void PrintTo(const NotFoundCase& row, std::ostream* os) { *os << row.name; }
 
 class StartFindsNothing : public ::testing::TestWithParam<NotFoundCase> {};
 
@@ -91,6 +95,8 @@ struct ChoiceCase {
     std::vector<Placed> files;
     const wchar_t* winner;
 };
+
+void PrintTo(const ChoiceCase& row, std::ostream* os) { *os << row.name; }
 
 class StartChooses : public ::testing::TestWithParam<ChoiceCase> {};
 
@@ -172,6 +178,8 @@ struct ArgumentsCase {
     const char* name;
     std::wstring tail;  // what follows the start program's own quoted path
 };
+
+void PrintTo(const ArgumentsCase& row, std::ostream* os) { *os << row.name; }
 
 class StartForwards : public ::testing::TestWithParam<ArgumentsCase> {};
 

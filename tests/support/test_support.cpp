@@ -140,34 +140,17 @@ ProcessResult runProcess(const std::wstring& exe, const std::wstring& commandLin
 }
 
 std::optional<LaunchRecord> waitForLaunchRecord(const std::wstring& exePath, DWORD timeoutMs) {
-    const std::wstring recordPath = exePath + L".started";
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!fileExists(recordPath)) {
+    while (!fileExists(exePath + L".started")) {
         if (std::chrono::steady_clock::now() > deadline) {
             return std::nullopt;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    const std::string bytes = readFileBytes(recordPath);
-    std::wstring units(bytes.size() / 2, L'\0');
-    std::memcpy(units.data(), bytes.data(), units.size() * 2);
-
-    std::vector<std::wstring> fields;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        if (units[i] == L'\0') {
-            fields.push_back(units.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    if (fields.size() < 3) {
+    LaunchRecord record = readLaunchRecord(exePath);
+    if (!record.complete) {
         return std::nullopt;
     }
-    LaunchRecord record;
-    record.selfPath = fields[0];
-    record.commandLine = fields[1];
-    record.currentDirectory = fields[2];
-    record.args.assign(fields.begin() + 3, fields.end());
     return record;
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "launch_record.h"
+
 namespace kes::test {
 
 // The folder of the running test executable; fixtures are built beside it.
@@ -40,14 +42,6 @@ struct ProcessResult {
 ProcessResult runProcess(const std::wstring& exe, const std::wstring& commandLine,
                          const std::wstring& cwd = L"", DWORD timeoutMs = 20000,
                          const wchar_t* environment = nullptr);
-
-// How a recording fixture launcher was started, read from "<exe>.started".
-struct LaunchRecord {
-    std::wstring selfPath;
-    std::wstring commandLine;
-    std::wstring currentDirectory;
-    std::vector<std::wstring> args;  // argv[0] included
-};
 
 // Waits up to timeoutMs for the record of the launcher at exePath.
 std::optional<LaunchRecord> waitForLaunchRecord(const std::wstring& exePath, DWORD timeoutMs = 10000);

@@ -14,6 +14,10 @@ void appendField(std::wstring& record, const wchar_t* text) {
     record.push_back(L'\0');
 }
 
+std::wstring recordPathOf(const std::wstring& exePath) {
+    return exePath + L".started";
+}
+
 }  // namespace
 
 bool writeLaunchRecord() {
@@ -37,7 +41,7 @@ bool writeLaunchRecord() {
     LocalFree(argv);
 
     // A reader never sees half a record: write under another name, then rename.
-    const std::wstring finalPath = std::wstring(self) + L".started";
+    const std::wstring finalPath = recordPathOf(self);
     const std::wstring partPath = finalPath + L".part";
     HANDLE file = CreateFileW(partPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
@@ -49,6 +53,41 @@ bool writeLaunchRecord() {
     const BOOL ok = WriteFile(file, record.data(), bytes, &written, nullptr);
     CloseHandle(file);
     return ok && written == bytes && MoveFileExW(partPath.c_str(), finalPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+LaunchRecord readLaunchRecord(const std::wstring& exePath) {
+    LaunchRecord record;
+    HANDLE file = CreateFileW(recordPathOf(exePath).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return record;
+    }
+    std::wstring units;
+    wchar_t chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+        units.append(chunk, got / sizeof(wchar_t));
+    }
+    CloseHandle(file);
+
+    std::vector<std::wstring> fields;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        if (units[i] == L'\0') {
+            fields.push_back(units.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    if (fields.size() < 3) {
+        return record;
+    }
+    record.complete = true;
+    record.selfPath = fields[0];
+    record.commandLine = fields[1];
+    record.currentDirectory = fields[2];
+    record.args.assign(fields.begin() + 3, fields.end());
+    return record;
 }
 
 }  // namespace kes

@@ -4,10 +4,24 @@
 // Test fixtures and the reference launcher write it; tests and the demo read it.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace kes {
 
 // Writes the record atomically (temporary name, then rename). Returns false
 // when anything fails.
 bool writeLaunchRecord();
+
+struct LaunchRecord {
+    bool complete = false;  // false: no record, or fewer than three fields
+    std::wstring selfPath;
+    std::wstring commandLine;
+    std::wstring currentDirectory;
+    std::vector<std::wstring> args;  // argv[0] included
+};
+
+// The record of the launcher at exePath, as it stands now.
+LaunchRecord readLaunchRecord(const std::wstring& exePath);
 
 }  // namespace kes

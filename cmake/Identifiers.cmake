@@ -1,0 +1,19 @@
+# The identifiers of the family, defined here and nowhere else. The build feeds
+# them to the code (the generated header kestrelwood/launcher_family_id.h), to
+# the CMake helpers, to the fixtures and to the examples. Tests keep their own
+# literals, as an independent check of these values.
+
+# KesLauncherID of every launcher of the family: the start program starts, and
+# the self-update routine hands over to, only launchers that carry it.
+set(KES_LAUNCHER_FAMILY_ID 4F1A7C2E-6D5B-4E8A-9C51-7D2E6B0A8F13)
+# KesLauncherID of KestrelwoodStart.exe itself: of the right length, but not
+# the family's, so that a copy of the start program is never taken for a
+# launcher.
+set(KES_START_PROGRAM_ID A07E5D93-1C4B-4F26-8E7D-52B9C3F1E604)
+# A launcher family that is not ours, for the tools and fixtures that show a
+# foreign launcher being passed over.
+set(KES_OTHER_FAMILY_ID 0B9D3E61-2C7A-4F58-A1E4-6C8D2F0B7A95)
+
+set(KES_GENERATED_INCLUDE_DIR ${CMAKE_BINARY_DIR}/generated/include)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/launcher_family_id.h.in
+               ${KES_GENERATED_INCLUDE_DIR}/kestrelwood/launcher_family_id.h @ONLY)

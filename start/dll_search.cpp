@@ -1,0 +1,21 @@
+#include "dll_search.h"
+
+#include <windows.h>
+
+namespace kes {
+
+void restrictDllSearchToSystem32() {
+    // user32, shell32 and version are delay-loaded, so they (and the DLLs they
+    // import in turn) are first loaded after this call, from System32 only.
+    // The call is looked up rather than imported, so that the program still
+    // starts on a system too old to have it.
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+    if (setDefaultDllDirectories != nullptr) {
+        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+}
+
+}  // namespace kes
