@@ -31,13 +31,15 @@ constexpr std::uint32_t kWindowSize = 4096;
 constexpr std::uint16_t kVersionType = 16;
 constexpr std::uint16_t kVersionName = 1;
 constexpr std::uint32_t kSubdirectoryBit = 0x80000000u;
+// The platform's loader takes no more sections than this; nor does the check.
+constexpr std::uint16_t kMaxSections = 96;
 
-// One small window of the file, moved only when a read falls outside it, so
-// that an intact launcher costs two reads: the headers and the resource
-// directory. Nothing is sized by what the file claims.
+// One small window of the file, moved only when a read falls outside it.
+// Nothing is sized by what the file claims, and the file's size is never
+// asked for (under Wine that costs as much as a read): a structure lies in the
+// file when its bytes can be read.
 struct FileWindow {
     HANDLE file = nullptr;
-    std::uint64_t fileSize = 0;
     std::uint64_t start = 0;
     std::uint32_t length = 0;
     unsigned char bytes[kWindowSize];
@@ -57,8 +59,7 @@ bool readWindowAt(FileWindow& window, std::uint64_t offset) {
     return true;
 }
 
-// `count` bytes at `offset`, which the caller has already checked against the
-// file's size; null when they cannot be read.
+// `count` bytes at `offset`; null when the file does not hold them.
 const unsigned char* view(FileWindow& window, std::uint64_t offset, std::uint32_t count) {
     const bool inside = offset >= window.start && offset + count <= window.start + window.length;
     if (!inside && !readWindowAt(window, offset)) {
@@ -71,9 +72,6 @@ const unsigned char* view(FileWindow& window, std::uint64_t offset, std::uint32_
 }
 
 bool read16(FileWindow& window, std::uint64_t offset, std::uint16_t& value) {
-    if (offset + 2 > window.fileSize) {
-        return false;
-    }
     const unsigned char* p = view(window, offset, 2);
     if (p == nullptr) {
         return false;
@@ -83,9 +81,6 @@ bool read16(FileWindow& window, std::uint64_t offset, std::uint16_t& value) {
 }
 
 bool read32(FileWindow& window, std::uint64_t offset, std::uint32_t& value) {
-    if (offset + 4 > window.fileSize) {
-        return false;
-    }
     const unsigned char* p = view(window, offset, 4);
     if (p == nullptr) {
         return false;
@@ -94,32 +89,54 @@ bool read32(FileWindow& window, std::uint64_t offset, std::uint32_t& value) {
     return true;
 }
 
+// Whether the file reaches `end`: a byte already read there, or one more read.
+bool reaches(FileWindow& headers, FileWindow& resources, std::uint64_t end) {
+    for (const FileWindow* window : {&headers, &resources}) {
+        if (end > window->start && end <= window->start + window->length) {
+            return true;
+        }
+    }
+    unsigned char last = 0;
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(end - 1);
+    at.OffsetHigh = static_cast<DWORD>((end - 1) >> 32);
+    DWORD got = 0;
+    return ReadFile(headers.file, &last, 1, &got, &at) && got == 1;
+}
+
 struct Section {
     std::uint32_t virtualAddress = 0;
     std::uint32_t rawSize = 0;
     std::uint32_t rawOffset = 0;
 };
 
+// The section table, read once from the window over the headers.
 struct Image {
-    std::uint64_t sectionTable = 0;
     std::uint16_t sectionCount = 0;
+    Section sections[kMaxSections];
 };
 
-// The first section whose raw data covers `rva`, as the platform looks it up.
-bool findSection(FileWindow& window, const Image& image, std::uint32_t rva, Section& found) {
+bool readSections(FileWindow& headers, std::uint64_t table, Image& image) {
     for (std::uint16_t i = 0; i < image.sectionCount; ++i) {
-        const std::uint64_t header = image.sectionTable + std::uint64_t{i} * 40;
-        Section s;
-        if (!read32(window, header + 12, s.virtualAddress) || !read32(window, header + 16, s.rawSize) ||
-            !read32(window, header + 20, s.rawOffset)) {
+        const std::uint64_t header = table + std::uint64_t{i} * 40;
+        Section& s = image.sections[i];
+        if (!read32(headers, header + 12, s.virtualAddress) || !read32(headers, header + 16, s.rawSize) ||
+            !read32(headers, header + 20, s.rawOffset)) {
             return false;
         }
+    }
+    return true;
+}
+
+// The first section whose raw data covers `rva`, as the platform looks it up.
+const Section* findSection(const Image& image, std::uint32_t rva) {
+    for (std::uint16_t i = 0; i < image.sectionCount; ++i) {
+        const Section& s = image.sections[i];
         if (s.virtualAddress <= rva && rva - s.virtualAddress < s.rawSize) {
-            found = s;
-            return true;
+            return &s;
         }
     }
-    return false;
+    return nullptr;
 }
 
 // The resource directory's bytes: [begin, end) of the file.
@@ -145,19 +162,20 @@ bool checkDirectory(FileWindow& window, const ResourceArea& area, std::uint32_t 
 
 // The bytes that a data entry names must lie in the file, found the way the
 // platform finds them: through the section that holds their RVA.
-bool checkDataEntry(FileWindow& window, const Image& image, const ResourceArea& area, std::uint32_t offset) {
+bool checkDataEntry(FileWindow& headers, FileWindow& resources, const Image& image, const ResourceArea& area,
+                    std::uint32_t offset) {
     const std::uint64_t at = area.root + offset;
     std::uint32_t rva = 0;
     std::uint32_t size = 0;
-    if (at + 16 > area.end || !read32(window, at, rva) || !read32(window, at + 4, size)) {
+    if (at + 16 > area.end || !read32(resources, at, rva) || !read32(resources, at + 4, size)) {
         return false;
     }
-    Section section;
-    if (!findSection(window, image, rva, section)) {
+    const Section* section = findSection(image, rva);
+    if (section == nullptr) {
         return false;
     }
-    const std::uint64_t data = std::uint64_t{rva} - section.virtualAddress + section.rawOffset;
-    return data + size <= window.fileSize;
+    const std::uint64_t data = std::uint64_t{rva} - section->virtualAddress + section->rawOffset;
+    return size == 0 || reaches(headers, resources, data + size);
 }
 
 // Every sub-directory under the entries of one directory whose id is `id`;
@@ -185,18 +203,19 @@ bool forEachSubdirectoryWithId(FileWindow& window, const ResourceArea& area, std
 }
 
 // Any language of the version resource may be the one the platform picks.
-bool checkLanguages(FileWindow& window, const Image& image, const ResourceArea& area, std::uint32_t directory) {
+bool checkLanguages(FileWindow& headers, FileWindow& resources, const Image& image, const ResourceArea& area,
+                    std::uint32_t directory) {
     std::uint64_t entries = 0;
     std::uint32_t count = 0;
-    if (!checkDirectory(window, area, directory, entries, count)) {
+    if (!checkDirectory(resources, area, directory, entries, count)) {
         return false;
     }
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint32_t target = 0;
-        if (!read32(window, entries + std::uint64_t{i} * 8 + 4, target)) {
+        if (!read32(resources, entries + std::uint64_t{i} * 8 + 4, target)) {
             return false;
         }
-        if ((target & kSubdirectoryBit) == 0 && !checkDataEntry(window, image, area, target)) {
+        if ((target & kSubdirectoryBit) == 0 && !checkDataEntry(headers, resources, image, area, target)) {
             return false;
         }
     }
@@ -205,7 +224,9 @@ bool checkLanguages(FileWindow& window, const Image& image, const ResourceArea& 
 
 enum class Layout { NotAnImage, Damaged, Sound };
 
-Layout checkLayout(FileWindow& window) {
+// Two windows, so that an intact launcher costs two reads: one over the
+// headers and section table, one over the resource directory.
+Layout checkLayout(FileWindow& window, FileWindow& resources) {
     std::uint16_t mz = 0;
     std::uint32_t peOffset = 0;
     std::uint32_t signature = 0;
@@ -217,13 +238,14 @@ Layout checkLayout(FileWindow& window) {
     const std::uint64_t optionalHeader = fileHeader + 20;
     Image image;
     std::uint16_t optionalSize = 0;
+    std::uint64_t sectionTable = 0;
     std::uint16_t magic = 0;
     if (!read16(window, fileHeader + 2, image.sectionCount) || !read16(window, fileHeader + 16, optionalSize) ||
         !read16(window, optionalHeader, magic)) {
         return Layout::Damaged;
     }
-    image.sectionTable = optionalHeader + optionalSize;
-    if (image.sectionTable + std::uint64_t{image.sectionCount} * 40 > window.fileSize) {
+    sectionTable = optionalHeader + optionalSize;
+    if (image.sectionCount > kMaxSections || !readSections(window, sectionTable, image)) {
         return Layout::Damaged;
     }
     std::uint32_t directoriesAt = 0;
@@ -252,19 +274,17 @@ Layout checkLayout(FileWindow& window) {
     }
     // A directory inside the headers would be read as a file offset; no
     // linker puts it there.
-    Section section;
-    if (resourceRva < headersSize || !findSection(window, image, resourceRva, section)) {
+    const Section* section = resourceRva < headersSize ? nullptr : findSection(image, resourceRva);
+    if (section == nullptr) {
         return Layout::Damaged;
     }
     ResourceArea area;
-    area.root = std::uint64_t{resourceRva} - section.virtualAddress + section.rawOffset;
-    area.end = std::uint64_t{section.rawOffset} + section.rawSize;
-    if (area.end > window.fileSize) {
-        area.end = window.fileSize;
-    }
-    const bool sound = forEachSubdirectoryWithId(window, area, 0, kVersionType, [&](std::uint32_t names) {
-        return forEachSubdirectoryWithId(window, area, names, kVersionName, [&](std::uint32_t languages) {
-            return checkLanguages(window, image, area, languages);
+    area.root = std::uint64_t{resourceRva} - section->virtualAddress + section->rawOffset;
+    area.end = std::uint64_t{section->rawOffset} + section->rawSize;
+    resources.file = window.file;
+    const bool sound = forEachSubdirectoryWithId(resources, area, 0, kVersionType, [&](std::uint32_t names) {
+        return forEachSubdirectoryWithId(resources, area, names, kVersionName, [&](std::uint32_t languages) {
+            return checkLanguages(window, resources, image, area, languages);
         });
     });
     return sound ? Layout::Sound : Layout::Damaged;
@@ -281,17 +301,13 @@ bool isVersionResourceSafeToRead(const std::string& path) {
     if (!file) {
         return false;
     }
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size)) {
+    FileWindow headers;
+    headers.file = file.get();
+    if (!readWindowAt(headers, 0)) {
         return false;
     }
-    FileWindow window;
-    window.file = file.get();
-    window.fileSize = static_cast<std::uint64_t>(size.QuadPart);
-    if (!readWindowAt(window, 0)) {
-        return false;
-    }
-    return checkLayout(window) != Layout::Damaged;
+    FileWindow resources;
+    return checkLayout(headers, resources) != Layout::Damaged;
 }
 
 }  // namespace kes

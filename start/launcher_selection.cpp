@@ -27,13 +27,18 @@ bool isPreferredLauncher(std::uint64_t version, const std::wstring& path, std::u
 }
 
 std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath) {
+    return selectNewestLauncher(candidates, selfPath, isVersionResourceSafeToRead);
+}
+
+std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath,
+                                  LayoutCheck isSafeToRead) {
     std::wstring chosenPath;
     std::uint64_t chosenVersion = 0;
 
     for (const std::string& candidate : candidates) {
         // A damaged file drops out like an unreadable one, before the
         // platform's version library can fault on it.
-        if (!isVersionResourceSafeToRead(candidate)) {
+        if (!isSafeToRead(candidate)) {
             continue;
         }
         const LauncherVersionInfo info = readLauncherVersionInfo(candidate);

@@ -12,6 +12,13 @@ namespace kes {
 // the choice does not depend on the listing order. Empty when none qualifies.
 std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath);
 
+// The same selection with the check that runs before a candidate's version
+// resource is read given by the caller; the one above passes
+// isVersionResourceSafeToRead. The benchmark measures the selection without it.
+using LayoutCheck = bool (*)(const std::string& path);
+std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath,
+                                  LayoutCheck isSafeToRead);
+
 // The ordering rule: whether a qualifying candidate replaces the one chosen so
 // far. Nothing is chosen while chosenPath is empty, whatever chosenVersion says.
 bool isPreferredLauncher(std::uint64_t version, const std::wstring& path, std::uint64_t chosenVersion,
