@@ -121,12 +121,12 @@ def main():
                      f"{s / n * 1e6:.1f} µs / {f / n * 1e6:.1f} µs = {s / f:.3f} | {target} | {met} |")
     guard = {}
     for n in (10, 100, 1000):
-        s, c = selection[n]["selection"], selection[n]["check"]
-        guard[n] = c / (s - c)
+        s, u = selection[n]["selection"], selection[n]["unchecked"]
+        guard[n] = s / u - 1
         target = "at most 10% (aim 5%)" if n == 1000 else "-"
         met = yes[guard[n] <= 0.10] if n == 1000 else "-"
-        lines.append(f"| Layout check over {n} candidates: per candidate, its cost / the selection without it | "
-                     f"{c / n * 1e6:.1f} µs / {(s - c) / n * 1e6:.1f} µs = {guard[n] * 100:.1f}% | {target} | {met} |")
+        lines.append(f"| Layout check over {n} candidates: per candidate, selection with it / without it | "
+                     f"{s / n * 1e6:.1f} µs / {u / n * 1e6:.1f} µs = +{guard[n] * 100:.1f}% | {target} | {met} |")
     for n in SIZES:
         h = handoff[n]
         target = "at most 1.2" if n == 10 else "-"
@@ -138,10 +138,11 @@ def main():
     per_selection = selection[1000]["selection"] / 1000 * 1000
     per_floor = selection[1000]["floor"] / 1000 * 1000
     lines.append("")
+    extra = (selection[1000]["selection"] - selection[1000]["unchecked"]) / 1000 * 1e6
     lines.append(f"Per candidate (1000 candidates), the selection takes {per_selection:.2f} ms and the platform's "
-                 f"version and path calls alone take {per_floor:.2f} ms; the layout check in front of them takes "
-                 f"{selection[1000]['check'] / 1000 * 1e6:.0f} µs, which is {guard[1000] * 100:.1f}% of the "
-                 f"selection without it.")
+                 f"version and path calls alone take {per_floor:.2f} ms; the layout check in front of them adds "
+                 f"{extra:.0f} µs, {guard[1000] * 100:.1f}% of the selection without it "
+                 f"({'within' if guard[1000] <= 0.10 else 'above'} the 10% bound).")
     h10 = handoff[10]
     if h10["ratio"] <= 1.2:
         lines.append(f"At 10 candidates the hand-off is within 1.2 of the direct launch "

@@ -1,6 +1,7 @@
 // Times the launcher selection against the floor: a loop over the same files
 // that makes only the platform calls the selection must make for each
-// candidate (reading the version resource, and normalising the two paths).
+// candidate (opening the file and reading two blocks of it for the layout
+// check, reading the version resource, and normalising the two paths).
 // It also times the same selection without the layout check in front of the
 // version calls, so that the check's share is measured in the same run.
 //
@@ -44,12 +45,30 @@ void normalizeCalls(const std::wstring& path, wchar_t* expanded, wchar_t* full) 
     CharLowerBuffW(full, m);
 }
 
+// The layout check's platform calls: one open, two reads of one block, a close.
+void layoutCheckCalls(const std::wstring& path) {
+    static unsigned char block[4096];
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    for (DWORD offset : {0u, 4096u}) {
+        OVERLAPPED at{};
+        at.Offset = offset;
+        DWORD got = 0;
+        ReadFile(file, block, sizeof block, &got, &at);
+    }
+    CloseHandle(file);
+}
+
 // The platform's share of one selection pass.
 std::size_t floorPass(const std::vector<std::wstring>& candidates, const std::wstring& self) {
     static wchar_t expanded[32768];
     static wchar_t full[32768];
     std::size_t found = 0;
     for (const std::wstring& path : candidates) {
+        layoutCheckCalls(path);
         const DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
         if (size == 0) {
             continue;

@@ -11,6 +11,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import kestrelwood_testlib as kt  # noqa: E402
 
 DEMO = os.path.join(kt.BUILD, "demo")
+# The demo runs the installed package, as a studio ships it.
+PACKAGE = os.path.join(DEMO, "package")
 
 
 def step(text):
@@ -36,9 +38,26 @@ def run_start(folder, args=(), env_extra=None):
     return code, err
 
 
+def install_package():
+    subprocess.run(["cmake", "--install", kt.BUILD, "--prefix", PACKAGE], check=True, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL)
+    with open(os.path.join(PACKAGE, "VERSION")) as f:
+        version = f.read().strip()
+    print(f"   installed package {version} in {PACKAGE}:")
+    with open(os.path.join(PACKAGE, "SHA256SUMS")) as f:
+        for line in f:
+            digest, name = line.split()
+            if name.startswith("bin/"):
+                print(f"   {name}  sha256 {digest[:16]}...")
+
+
+def place_start_program(folder):
+    shutil.copyfile(os.path.join(PACKAGE, "bin", "KestrelwoodStart.exe"), os.path.join(folder, "KestrelwoodStart.exe"))
+
+
 def lay_out_game(folder):
     os.makedirs(folder)
-    kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
+    place_start_program(folder)
     kt.place(folder, "reference_launcher_1_0.exe", "KestrelwoodLauncher-1.0.exe")
     kt.place(folder, "reference_launcher_1_2.exe", "KestrelwoodLauncher-1.2.exe")
     kt.place(folder, "reference_launcher_other_family.exe", "OtherGameLauncher.exe")
@@ -47,23 +66,31 @@ def lay_out_game(folder):
 
 
 def screenshot_message_box(folder, png):
-    """Shows the real message box on a virtual display and saves a picture."""
+    """Shows the real message box on a virtual display and saves a picture.
+    Bare Xvfb draws no window frames, so the program runs on a Wine virtual
+    desktop, which draws the box's title bar with its caption."""
     if shutil.which("Xvfb") is None or shutil.which("import") is None:
         return False
     display = ":%d" % (90 + os.getpid() % 9)
-    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "640x400x24", "-nolisten", "tcp"],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         time.sleep(1.0)
         env = dict(os.environ, KES_DISPLAY=display)
-        box = subprocess.Popen([kt.WINE_RUN, os.path.join(folder, "KestrelwoodStart.exe")], cwd=folder, env=env,
+        box = subprocess.Popen([kt.WINE_RUN, "explorer", "/desktop=Kestrelwood,640x400",
+                                kt.windows_path(os.path.join(folder, "KestrelwoodStart.exe"))], cwd=folder, env=env,
                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(8.0)  # Wine brings up its display driver on first use
         shot = subprocess.run(["import", "-display", display, "-window", "root", png],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run([kt.WINE_RUN, "taskkill", "/f", "/im", "KestrelwoodStart.exe"],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        box.wait(timeout=30)
+        try:
+            box.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            # The virtual desktop can outlive the program; end this prefix's processes.
+            subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=os.path.dirname(kt.DRIVE_C)))
+            box.wait(timeout=30)
         return shot.returncode == 0 and os.path.exists(png)
     finally:
         xvfb.terminate()
@@ -73,6 +100,8 @@ def screenshot_message_box(folder, png):
 def main():
     shutil.rmtree(DEMO, ignore_errors=True)
     os.makedirs(DEMO)
+    step("0. The package as a studio ships it: cmake --install, with its version and checksums")
+    install_package()
     game = os.path.join(DEMO, "Kestrelwood Game")
     lay_out_game(game)
 
@@ -94,7 +123,7 @@ def main():
 
     step("3. The old launcher 1.0.0.0 is started directly; its self-update routine hands over "
          "to 1.2.0.0 (log lines as a debug viewer shows them)")
-    capture = os.path.join(kt.BIN, "kes-debug-capture.exe")
+    capture = os.path.join(PACKAGE, "bin", "kes-debug-capture.exe")
     code, out, _ = kt.run_wine(capture, ["--children", kt.windows_path(os.path.join(game,
                                "KestrelwoodLauncher-1.0.exe")), "-x"], cwd=game)
     for line in out.decode("utf-8", "replace").replace("\r", "").splitlines():
@@ -104,7 +133,7 @@ def main():
     step("4. The start program in a folder without launchers shows a warning and exits with 1")
     empty = os.path.join(DEMO, "Empty Folder")
     os.makedirs(empty)
-    kt.place(empty, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
+    place_start_program(empty)
     kt.set_relay_include(["user32.MessageBoxW"])
     code, err = run_start(empty, env_extra={"WINEDEBUG": "+relay"})
     for raw in kt.relay_calls(err, "user32.MessageBoxW"):

@@ -16,8 +16,10 @@ cmake -S "$src/examples/launcher" -B "$work/cmake-build" -G Ninja -DCMAKE_TOOLCH
       -DKESTRELWOOD_DIR="$src" >"$work/configure.log"
 cmake --build "$work/cmake-build" >"$work/build.log"
 
-echo "== installed library + plain command line"
-cmake --install "$build" --prefix "$work/prefix" --component Unspecified >"$work/install.log"
+echo "== the installed package, the library from it, and a plain command line"
+cmake --install "$build" --prefix "$work/prefix" >"$work/install.log"
+(cd "$work/prefix" && sha256sum --quiet -c SHA256SUMS)
+test "$(cat "$work/prefix/VERSION")" = "$(sed -n 's/^project(KestrelwoodStart VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")"
 cmake -S "$src/examples/launcher_installed" -B "$work/installed-build" -G Ninja \
       -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_PREFIX_PATH="$work/prefix" >"$work/configure-installed.log"
 cmake --build "$work/installed-build" >"$work/build-installed.log"
@@ -35,13 +37,19 @@ rm -rf "$game"
 mkdir -p "$game"
 cp "$work/cmake-build/MyLauncher.exe" "$game/MyLauncher.exe"
 cp "$build/bin/reference_launcher_1_2.exe" "$game/Older.exe"       # 1.2.0.0
-out=$("$build/wine-run.sh" "$build/bin/kes-debug-capture.exe" --children 'C:\kes-scratch\integration\Older.exe' | tr -d '\r')
+out=$("$build/wine-run.sh" "$work/prefix/bin/kes-debug-capture.exe" --children 'C:\kes-scratch\integration\Older.exe' | tr -d '\r')
 echo "$out"
 grep -q "delegating to newer launcher: .*MyLauncher.exe" <<<"$out"
 grep -q "My launcher 1.3.0.0 is running." <<<"$out"
 cp "$work/Plain.exe" "$game/Plain.exe"
 rm "$game/MyLauncher.exe"
-out=$("$build/wine-run.sh" "$build/bin/kes-debug-capture.exe" --children 'C:\kes-scratch\integration\Older.exe' | tr -d '\r')
+out=$("$build/wine-run.sh" "$work/prefix/bin/kes-debug-capture.exe" --children 'C:\kes-scratch\integration\Older.exe' | tr -d '\r')
 echo "$out"
 grep -q "delegating to newer launcher: .*Plain.exe" <<<"$out"
+
+echo "== the installed start program picks the newest launcher"
+cp "$work/prefix/bin/KestrelwoodStart.exe" "$game/KestrelwoodStart.exe"
+out=$("$build/wine-run.sh" "$work/prefix/bin/kes-debug-capture.exe" --children 'C:\kes-scratch\integration\KestrelwoodStart.exe' | tr -d '\r')
+echo "$out"
+grep -q "My launcher 1.3.0.0 is running." <<<"$out"
 echo "ok"
