@@ -15,5 +15,9 @@ set(KES_START_PROGRAM_ID A07E5D93-1C4B-4F26-8E7D-52B9C3F1E604)
 set(KES_OTHER_FAMILY_ID 0B9D3E61-2C7A-4F58-A1E4-6C8D2F0B7A95)
 
 set(KES_GENERATED_INCLUDE_DIR ${CMAKE_BINARY_DIR}/generated/include)
+set(KES_GENERATED_CMAKE_DIR ${CMAKE_BINARY_DIR}/generated/cmake)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/KestrelwoodLauncherVersionInfo.cmake.in
+               ${KES_GENERATED_CMAKE_DIR}/KestrelwoodLauncherVersionInfo.cmake @ONLY)
+include(${KES_GENERATED_CMAKE_DIR}/KestrelwoodLauncherVersionInfo.cmake)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/launcher_family_id.h.in
                ${KES_GENERATED_INCLUDE_DIR}/kestrelwood/launcher_family_id.h @ONLY)

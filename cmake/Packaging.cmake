@@ -12,8 +12,8 @@ if(TARGET kes-debug-capture)
     install(TARGETS kes-debug-capture RUNTIME DESTINATION bin)
 endif()
 
-configure_file(${CMAKE_CURRENT_LIST_DIR}/VERSION.in ${CMAKE_BINARY_DIR}/package/VERSION @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/package/VERSION DESTINATION .)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/VERSION.in ${CMAKE_BINARY_DIR}/generated/VERSION @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/generated/VERSION DESTINATION .)
 
 # Runs last (install() rules run in the order they are given, and this file is
 # included after every subdirectory), over whatever the install put there.

@@ -71,21 +71,14 @@ const unsigned char* view(FileWindow& window, std::uint64_t offset, std::uint32_
     return window.bytes + (offset - window.start);
 }
 
-bool read16(FileWindow& window, std::uint64_t offset, std::uint16_t& value) {
-    const unsigned char* p = view(window, offset, 2);
+// A little-endian value at `offset`, as the PE format stores every field.
+template <typename T>
+bool readValue(FileWindow& window, std::uint64_t offset, T& value) {
+    const unsigned char* p = view(window, offset, sizeof value);
     if (p == nullptr) {
         return false;
     }
-    std::memcpy(&value, p, 2);
-    return true;
-}
-
-bool read32(FileWindow& window, std::uint64_t offset, std::uint32_t& value) {
-    const unsigned char* p = view(window, offset, 4);
-    if (p == nullptr) {
-        return false;
-    }
-    std::memcpy(&value, p, 4);
+    std::memcpy(&value, p, sizeof value);
     return true;
 }
 
@@ -120,8 +113,8 @@ bool readSections(FileWindow& headers, std::uint64_t table, Image& image) {
     for (std::uint16_t i = 0; i < image.sectionCount; ++i) {
         const std::uint64_t header = table + std::uint64_t{i} * 40;
         Section& s = image.sections[i];
-        if (!read32(headers, header + 12, s.virtualAddress) || !read32(headers, header + 16, s.rawSize) ||
-            !read32(headers, header + 20, s.rawOffset)) {
+        if (!readValue(headers, header + 12, s.virtualAddress) || !readValue(headers, header + 16, s.rawSize) ||
+            !readValue(headers, header + 20, s.rawOffset)) {
             return false;
         }
     }
@@ -152,7 +145,7 @@ bool checkDirectory(FileWindow& window, const ResourceArea& area, std::uint32_t 
     const std::uint64_t at = area.root + offset;
     std::uint16_t named = 0;
     std::uint16_t ids = 0;
-    if (at + 16 > area.end || !read16(window, at + 12, named) || !read16(window, at + 14, ids)) {
+    if (at + 16 > area.end || !readValue(window, at + 12, named) || !readValue(window, at + 14, ids)) {
         return false;
     }
     entries = at + 16;
@@ -167,7 +160,7 @@ bool checkDataEntry(FileWindow& headers, FileWindow& resources, const Image& ima
     const std::uint64_t at = area.root + offset;
     std::uint32_t rva = 0;
     std::uint32_t size = 0;
-    if (at + 16 > area.end || !read32(resources, at, rva) || !read32(resources, at + 4, size)) {
+    if (at + 16 > area.end || !readValue(resources, at, rva) || !readValue(resources, at + 4, size)) {
         return false;
     }
     const Section* section = findSection(image, rva);
@@ -191,8 +184,8 @@ bool forEachSubdirectoryWithId(FileWindow& window, const ResourceArea& area, std
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint32_t name = 0;
         std::uint32_t target = 0;
-        if (!read32(window, entries + std::uint64_t{i} * 8, name) ||
-            !read32(window, entries + std::uint64_t{i} * 8 + 4, target)) {
+        if (!readValue(window, entries + std::uint64_t{i} * 8, name) ||
+            !readValue(window, entries + std::uint64_t{i} * 8 + 4, target)) {
             return false;
         }
         if ((name & 0xFFFFu) == id && (target & kSubdirectoryBit) != 0 && !visit(target & ~kSubdirectoryBit)) {
@@ -212,7 +205,7 @@ bool checkLanguages(FileWindow& headers, FileWindow& resources, const Image& ima
     }
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint32_t target = 0;
-        if (!read32(resources, entries + std::uint64_t{i} * 8 + 4, target)) {
+        if (!readValue(resources, entries + std::uint64_t{i} * 8 + 4, target)) {
             return false;
         }
         if ((target & kSubdirectoryBit) == 0 && !checkDataEntry(headers, resources, image, area, target)) {
@@ -230,8 +223,8 @@ Layout checkLayout(FileWindow& window, FileWindow& resources) {
     std::uint16_t mz = 0;
     std::uint32_t peOffset = 0;
     std::uint32_t signature = 0;
-    if (!read16(window, 0, mz) || mz != 0x5A4D || !read32(window, 0x3C, peOffset) ||
-        !read32(window, peOffset, signature) || signature != 0x00004550) {
+    if (!readValue(window, 0, mz) || mz != 0x5A4D || !readValue(window, 0x3C, peOffset) ||
+        !readValue(window, peOffset, signature) || signature != 0x00004550) {
         return Layout::NotAnImage;
     }
     const std::uint64_t fileHeader = std::uint64_t{peOffset} + 4;
@@ -240,8 +233,8 @@ Layout checkLayout(FileWindow& window, FileWindow& resources) {
     std::uint16_t optionalSize = 0;
     std::uint64_t sectionTable = 0;
     std::uint16_t magic = 0;
-    if (!read16(window, fileHeader + 2, image.sectionCount) || !read16(window, fileHeader + 16, optionalSize) ||
-        !read16(window, optionalHeader, magic)) {
+    if (!readValue(window, fileHeader + 2, image.sectionCount) || !readValue(window, fileHeader + 16, optionalSize) ||
+        !readValue(window, optionalHeader, magic)) {
         return Layout::Damaged;
     }
     sectionTable = optionalHeader + optionalSize;
@@ -258,15 +251,15 @@ Layout checkLayout(FileWindow& window, FileWindow& resources) {
     }
     std::uint32_t directoryCount = 0;
     std::uint32_t headersSize = 0;
-    if (!read32(window, optionalHeader + directoriesAt - 4, directoryCount) ||
-        !read32(window, optionalHeader + 60, headersSize)) {
+    if (!readValue(window, optionalHeader + directoriesAt - 4, directoryCount) ||
+        !readValue(window, optionalHeader + 60, headersSize)) {
         return Layout::Damaged;
     }
     if (directoryCount <= 2) {
         return Layout::Sound;  // no resources: nothing for the platform to follow
     }
     std::uint32_t resourceRva = 0;
-    if (!read32(window, optionalHeader + directoriesAt + 2 * 8, resourceRva)) {
+    if (!readValue(window, optionalHeader + directoriesAt + 2 * 8, resourceRva)) {
         return Layout::Damaged;
     }
     if (resourceRva == 0) {

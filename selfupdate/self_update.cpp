@@ -1,7 +1,9 @@
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 
 #include "common/command_line.h"
 #include "common/encoding.h"
@@ -24,6 +26,19 @@ namespace {
 bool hasSkipFlag(int argc, const char* const* argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], kSkipSelfUpdateFlag) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The same test on this process's own command line, as CommandLineToArgvW
+// splits it, for launchers entered through WinMain or wWinMain.
+bool ownCommandLineHasSkipFlag() {
+    int count = 0;
+    const UniqueArgv args(CommandLineToArgvW(GetCommandLineW(), &count));
+    for (int i = 1; args && i < count; ++i) {
+        if (std::wcscmp(args.get()[i], kSkipSelfUpdateFlagW) == 0) {
             return true;
         }
     }
@@ -61,10 +76,9 @@ ScanResult scanSiblings(const std::string& selfPath, std::uint64_t selfVersion) 
     return scan;
 }
 
-}  // namespace
-
-bool runSelfUpdateScan(int argc, const char* const* argv) {
-    if (hasSkipFlag(argc, argv)) {
+// Everything after the skip test.
+bool scanAndHandOver(bool skipFlagPresent) {
+    if (skipFlagPresent) {
         debugLog("skip flag present" KES_DASH "bypassing scan");
         return false;
     }
@@ -119,6 +133,16 @@ bool runSelfUpdateScan(int argc, const char* const* argv) {
     const UniqueHandle newerThread(process.hThread);
     const UniqueHandle newerProcess(process.hProcess);
     return true;
+}
+
+}  // namespace
+
+bool runSelfUpdateScan(int argc, const char* const* argv) {
+    return scanAndHandOver(hasSkipFlag(argc, argv));
+}
+
+bool runSelfUpdateScan() {
+    return scanAndHandOver(ownCommandLineHasSkipFlag());
 }
 
 }  // namespace kes

@@ -1,6 +1,6 @@
 // A launcher that adopts the Kestrelwood self-update hand-over: two lines at
 // the top of main, and a version resource carrying the family identifier
-// (launcher.rc).
+// (kes_launcher_version_info in CMakeLists.txt; launcher.rc without CMake).
 #include <cstdio>
 
 #include "kestrelwood/self_update.h"

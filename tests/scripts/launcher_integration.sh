@@ -35,21 +35,46 @@ echo "== the two launchers in one folder: the older hands over"
 game=${KES_WINEPREFIX:-$build/wineprefix}/drive_c/kes-scratch/integration
 rm -rf "$game"
 mkdir -p "$game"
+capture() {  # capture <file in the game folder> [arguments...]
+    local name=$1
+    shift
+    "$build/wine-run.sh" "$work/prefix/bin/kes-debug-capture.exe" --children "C:\\kes-scratch\\integration\\$name" "$@" |
+        tr -d '\r'
+}
+fail() {
+    echo "FAIL: $*"
+    exit 1
+}
 cp "$work/cmake-build/MyLauncher.exe" "$game/MyLauncher.exe"
 cp "$build/bin/reference_launcher_1_2.exe" "$game/Older.exe"       # 1.2.0.0
-out=$("$build/wine-run.sh" "$work/prefix/bin/kes-debug-capture.exe" --children 'C:\kes-scratch\integration\Older.exe' | tr -d '\r')
+out=$(capture Older.exe)
 echo "$out"
-grep -q "delegating to newer launcher: .*MyLauncher.exe" <<<"$out"
-grep -q "My launcher 1.3.0.0 is running." <<<"$out"
+grep -q "delegating to newer launcher: .*MyLauncher.exe" <<<"$out" || fail "no hand-over to MyLauncher.exe"
+grep -q "My launcher 1.3.0.0 is running." <<<"$out" || fail "MyLauncher.exe did not run"
 cp "$work/Plain.exe" "$game/Plain.exe"
 rm "$game/MyLauncher.exe"
-out=$("$build/wine-run.sh" "$work/prefix/bin/kes-debug-capture.exe" --children 'C:\kes-scratch\integration\Older.exe' | tr -d '\r')
+out=$(capture Older.exe)
 echo "$out"
-grep -q "delegating to newer launcher: .*Plain.exe" <<<"$out"
+grep -q "delegating to newer launcher: .*Plain.exe" <<<"$out" || fail "no hand-over to Plain.exe"
+
+for gui in MyGuiLauncher MyGuiLauncherNarrow; do
+    echo "== $gui (1.1.0.0, GUI entry): hands over to the newest, and stops at the skip flag"
+    cp "$work/cmake-build/$gui.exe" "$game/$gui.exe"
+    out=$(capture "$gui.exe" -x)
+    echo "$out"
+    grep -q "delegating to newer launcher: .*Plain.exe" <<<"$out" || fail "$gui did not hand over"
+    grep -q "My launcher 1.3.0.0 is running." <<<"$out" || fail "Plain.exe did not run"
+    if grep -q "My GUI launcher" <<<"$out"; then fail "$gui went on after handing over"; fi
+    out=$(capture "$gui.exe" -x --no-self-update-scan)
+    echo "$out"
+    grep -q "skip flag present — bypassing scan" <<<"$out" || fail "$gui did not see the skip flag"
+    grep -q "My GUI launcher 1.1.0.0 is running." <<<"$out" || fail "$gui did not go on as itself"
+    rm "$game/$gui.exe"
+done
 
 echo "== the installed start program picks the newest launcher"
 cp "$work/prefix/bin/KestrelwoodStart.exe" "$game/KestrelwoodStart.exe"
-out=$("$build/wine-run.sh" "$work/prefix/bin/kes-debug-capture.exe" --children 'C:\kes-scratch\integration\KestrelwoodStart.exe' | tr -d '\r')
+out=$(capture KestrelwoodStart.exe)
 echo "$out"
-grep -q "My launcher 1.3.0.0 is running." <<<"$out"
+grep -q "My launcher 1.3.0.0 is running." <<<"$out" || fail "the start program did not start Plain.exe"
 echo "ok"

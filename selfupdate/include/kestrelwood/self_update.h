@@ -9,6 +9,16 @@
 //         ... go on as this launcher ...
 //     }
 //
+// A GUI launcher, entered through WinMain or wWinMain, calls it without
+// arguments; it then reads the process's own command line:
+//
+//     int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+//         if (kes::runSelfUpdateScan()) {
+//             return 0;
+//         }
+//         ...
+//     }
+//
 // It looks in the launcher's own folder for a launcher of the same family
 // (KesLauncherID in the 040904E4 version strings) with a strictly higher file
 // version, starts it with this process's arguments plus a trailing
@@ -26,12 +36,18 @@ namespace kes {
 // True only when a newer launcher was started; false means "go on as yourself".
 bool runSelfUpdateScan(int argc, const char* const* argv);
 
+// The same for a launcher without argc/argv at hand: the skip flag is looked
+// for among the process's own arguments, as CommandLineToArgvW splits them.
+bool runSelfUpdateScan();
+
 // Writes tag, message and a line feed to the debugger output as three writes.
 void debugLog(const char* message);
 
 // printf-style; the formatted message is cut after 511 bytes.
 void debugLogf(const char* format, ...)
-#if defined(__GNUC__)
+#if defined(__clang__)
+    __attribute__((format(printf, 1, 2)))
+#elif defined(__GNUC__)
     __attribute__((format(gnu_printf, 1, 2)))
 #endif
     ;
