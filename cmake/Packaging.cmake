@@ -3,13 +3,14 @@
 #
 #   bin/KestrelwoodStart.exe        the start program
 #   bin/kes-debug-capture.exe       shows a launcher's hand-over log
+#   bin/kes-inspect.exe             which launcher would start, and why
 #   include/, lib/                  the self-update library, its headers and
 #                                   CMake package (installed by selfupdate/)
 #   VERSION                         the project version
 #   SHA256SUMS                      the SHA-256 of every file above
 install(TARGETS KestrelwoodStart RUNTIME DESTINATION bin)
 if(TARGET kes-debug-capture)
-    install(TARGETS kes-debug-capture RUNTIME DESTINATION bin)
+    install(TARGETS kes-debug-capture kes-inspect RUNTIME DESTINATION bin)
 endif()
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/VERSION.in ${CMAKE_BINARY_DIR}/generated/VERSION @ONLY)

@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 cmake ninja-build googletest
-    wine wine64 python3 python3-pefile xvfb xauth imagemagick
+    wine wine64 python3 python3-pefile xvfb xauth imagemagick clang
 )
 missing=()
 for p in "${packages[@]}"; do

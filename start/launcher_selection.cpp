@@ -8,15 +8,11 @@
 
 namespace kes {
 
-namespace {
-
 // Both normalisations failing also counts as "the same file": a path that
 // cannot be normalised must not be started in place of the running program.
 bool isSameFile(const std::wstring& selfPath, const std::wstring& candidate) {
     return normalizePathForCompare(selfPath) == normalizePathForCompare(candidate);
 }
-
-}  // namespace
 
 bool isPreferredLauncher(std::uint64_t version, const std::wstring& path, std::uint64_t chosenVersion,
                          const std::wstring& chosenPath) {

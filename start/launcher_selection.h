@@ -19,6 +19,10 @@ using LayoutCheck = bool (*)(const std::string& path);
 std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath,
                                   LayoutCheck isSafeToRead);
 
+// The self test: two paths name the same file when their normalised forms are
+// the same text; two paths without a normalised form count as the same too.
+bool isSameFile(const std::wstring& selfPath, const std::wstring& candidate);
+
 // The ordering rule: whether a qualifying candidate replaces the one chosen so
 // far. Nothing is chosen while chosenPath is empty, whatever chosenVersion says.
 bool isPreferredLauncher(std::uint64_t version, const std::wstring& path, std::uint64_t chosenVersion,

@@ -94,6 +94,11 @@ TEST(HostileCorpus, NewerLauncherHeldOpenExclusively) {
     ASSERT_FALSE(readLauncherVersionInfo(narrow(locked)).valid) << "the lock did not keep the reader out";
     folder.checkStartProgram("locked L20.exe", Expectation{});
     folder.checkSelfUpdate("locked L20.exe", Expectation{});
+    const std::string json = inspectFolder(folder.dir).json;
+    const std::size_t line = json.find("\"name\": \"L20.exe\"");
+    ASSERT_NE(line, std::string::npos) << json;
+    EXPECT_NE(json.substr(line, json.find('\n', line) - line).find("\"verdict\": \"unreadable\""), std::string::npos)
+        << json;
     CloseHandle(lock);
 }
 

@@ -84,6 +84,10 @@ void HostileFolder::checkStartProgram(const std::string& label, const Expectatio
     ASSERT_EQ(started.size(), 1u) << label << ": expected " << describe(expected.winners);
     EXPECT_EQ(expected.winners.count(started[0]), 1u)
         << label << ": started " << narrow(started[0]) << ", expected " << describe(expected.winners);
+    // The inspector names the launcher that was started.
+    const Inspection inspection = inspectFolder(dir);
+    EXPECT_EQ(inspection.run.exitCode, 0u) << label << ": " << inspection.json;
+    EXPECT_EQ(narrow(inspection.chosen), narrow(dir + L"\\" + started[0])) << label << ": " << inspection.json;
 }
 
 void HostileFolder::checkSelfUpdate(const std::string& label, const Expectation& expected) const {

@@ -3,6 +3,7 @@
 and resources read with Debian's pefile, and its behaviour under Wine that the
 GoogleTest suites cannot see from inside (message box arguments and the
 application identity, via Wine's relay trace; DLL planting; deep paths)."""
+import json
 import os
 import struct
 import sys
@@ -248,6 +249,74 @@ class DllPlanting(unittest.TestCase):
         # folder; the start program must not be among its victims.
         self.assertIn(kt.windows_path(os.path.join(folder, "Launcher.exe")), loaders)
         self.assertNotIn(kt.windows_path(os.path.join(folder, "KestrelwoodStart.exe")), loaders)
+
+
+class Inspect(unittest.TestCase):
+    """kes-inspect: a verdict and a plain-words note for each file, the launcher
+    the start program would start, and its exit codes."""
+    INSPECT = os.path.join(kt.BIN, "kes-inspect.exe")
+    # (built file, name in the folder, verdict, words the note must hold)
+    ROWS = [
+        ("fx_family_2_0_0_0.exe", "Launcher_a.exe", "chosen", ""),
+        ("fx_family_2_0_0_0.exe", "Launcher_b.exe", "tie-lost", "sorts first"),
+        ("fx_family_1_0_0_0.exe", "Old.exe", "older", ""),
+        ("fx_zero_fixed_version_text.exe", "Zero.exe", "older", "fixed file version is 0.0.0.0 while the "
+                                                                "FileVersion text says 2.5.0.0"),
+        ("fx_id_codepage_04b0.exe", "Unicode.exe", "other-family", "string table 040904B0"),
+        ("fx_id_lowercase.exe", "Lower.exe", "other-family", "case or braces"),
+        ("fx_id_braced.exe", "Braced.exe", "other-family", "case or braces"),
+        ("fx_id_two_nuls.exe", "TwoNuls.exe", "other-family", "two terminating NULs"),
+        ("fx_id_trailing_blank.exe", "Blank.exe", "other-family", "trailing blank"),
+        ("fx_id_absent.exe", "NoKey.exe", "other-family", "no KesLauncherID"),
+        ("fx_other_family.exe", "Other.exe", "other-family", "another family"),
+        ("fx_no_version.exe", "Plain.exe", "no-version-resource", ""),
+        (os.path.join("corpus", "240_rsrc_data_size_past_file.exe"), "Cut.exe", "damaged", "damaged"),
+        ("KestrelwoodStart.exe", "KestrelwoodStart.exe", "self", "start program itself"),
+    ]
+
+    def inspect(self, *args):
+        code, out, err = kt.run_wine(self.INSPECT, list(args))
+        return code, out.decode("utf-8"), err.decode("utf-8", "replace")
+
+    def test_verdicts(self):
+        folder = kt.fresh_dir("inspect")
+        for built, name, _, _ in self.ROWS:
+            kt.place(folder, built, name)
+        code, out, _ = self.inspect(kt.windows_path(folder), "--json")
+        self.assertEqual(code, 0)
+        report = json.loads(out)
+        self.assertEqual(report["folder"], kt.windows_path(folder))
+        self.assertEqual(report["startProgram"], kt.windows_path(os.path.join(folder, "KestrelwoodStart.exe")))
+        files = {f["name"]: f for f in report["files"]}
+        self.assertEqual(sorted(files), sorted(name for _, name, _, _ in self.ROWS))
+        for _, name, verdict, words in self.ROWS:
+            self.assertEqual(files[name]["verdict"], verdict, name)
+            self.assertIn(words, files[name]["note"], name)
+        self.assertEqual(files["Old.exe"]["fileVersion"], "1.0.0.0")
+        self.assertEqual(files["Launcher_a.exe"]["launcherId"], kt.FAMILY_ID)
+        self.assertIsNone(files["Plain.exe"]["fileVersion"])
+        winner = kt.windows_path(os.path.join(folder, "Launcher_a.exe"))
+        self.assertEqual(report["chosen"], winner)
+        self.assertEqual(report["commandLine"], f'"{winner}"')
+        # Given the start program's own path, the same report.
+        code, again, _ = self.inspect(kt.windows_path(os.path.join(folder, "KestrelwoodStart.exe")), "--json")
+        self.assertEqual((code, json.loads(again)), (0, report))
+        # And the start program starts that launcher.
+        code, _, _ = kt.run_wine(os.path.join(folder, "KestrelwoodStart.exe"), cwd=folder)
+        self.assertEqual(code, 0)
+        self.assertIsNotNone(kt.read_record(os.path.join(folder, "Launcher_a.exe")))
+
+    def test_exit_codes(self):
+        folder = kt.fresh_dir("inspect_none")
+        kt.place(folder, "fx_other_family.exe", "Other.exe")
+        code, out, _ = self.inspect(kt.windows_path(folder), "--json")
+        self.assertEqual((code, json.loads(out)["chosen"], json.loads(out)["commandLine"]), (1, None, None))
+        code, out, _ = self.inspect(kt.windows_path(folder))
+        self.assertEqual(code, 1)
+        self.assertIn("would start no launcher", out)
+        for args in (["--verbose"], [kt.windows_path(folder), "second"], [kt.windows_path(folder) + "\\missing"]):
+            code, _, err = self.inspect(*args)
+            self.assertEqual(code, 2, args)
 
 
 class DeepPaths(unittest.TestCase):

@@ -63,6 +63,10 @@ TEST_P(StartFindsNothing, ExitsWithOneAndStartsNothing) {
     EXPECT_EQ(result.exitCode, 1u);
     Sleep(300);
     EXPECT_TRUE(startedLaunchers(game.dir).empty());
+    // The inspector agrees: no launcher.
+    const Inspection inspection = inspectFolder(game.dir);
+    EXPECT_EQ(inspection.run.exitCode, 1u) << inspection.json;
+    EXPECT_EQ(narrow(inspection.chosen), "") << inspection.json;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -115,6 +119,10 @@ TEST_P(StartChooses, NewestLauncherOfTheFamily) {
     EXPECT_EQ(record->selfPath, winner);
     Sleep(200);
     EXPECT_EQ(startedLaunchers(game.dir), std::vector<std::wstring>{GetParam().winner});
+    // The inspector names the same launcher.
+    const Inspection inspection = inspectFolder(game.dir);
+    EXPECT_EQ(inspection.run.exitCode, 0u) << inspection.json;
+    EXPECT_EQ(narrow(inspection.chosen), narrow(winner)) << inspection.json;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -110,18 +110,35 @@ std::string readFileBytes(const std::wstring& path) {
 }
 
 ProcessResult runProcess(const std::wstring& exe, const std::wstring& commandLine, const std::wstring& cwd,
-                         DWORD timeoutMs, const wchar_t* environment) {
+                         DWORD timeoutMs, const wchar_t* environment, const std::wstring& outputPath) {
     ProcessResult result;
     std::wstring buffer = commandLine;
     STARTUPINFOW si{};
     si.cb = sizeof si;
+    HANDLE output = nullptr;
+    if (!outputPath.empty()) {
+        SECURITY_ATTRIBUTES inherit{};
+        inherit.nLength = sizeof inherit;
+        inherit.bInheritHandle = TRUE;
+        output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+        if (output == INVALID_HANDLE_VALUE) {
+            ADD_FAILURE() << "cannot create " << narrow(outputPath);
+            return result;
+        }
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = output;
+        si.hStdError = output;
+    }
     PROCESS_INFORMATION pi{};
     const auto begin = std::chrono::steady_clock::now();
-    const BOOL created = createProcessRetrying(exe.c_str(), buffer.data(), FALSE,
+    const BOOL created = createProcessRetrying(exe.c_str(), buffer.data(), output != nullptr,
                                                environment != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0,
                                                const_cast<wchar_t*>(environment), cwd.empty() ? nullptr : cwd.c_str(),
                                                &si, &pi);
     result.createError = created ? 0 : GetLastError();
+    if (output != nullptr) {
+        CloseHandle(output);
+    }
     if (!created) {
         return result;
     }
@@ -137,6 +154,30 @@ ProcessResult runProcess(const std::wstring& exe, const std::wstring& commandLin
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     CloseHandle(pi.hProcess);
     return result;
+}
+
+Inspection inspectFolder(const std::wstring& dir) {
+    Inspection inspection;
+    const std::wstring out = dir + L".inspect.json";
+    const std::wstring tool = builtExe(L"kes-inspect");
+    inspection.run = runProcess(tool, L"\"" + tool + L"\" \"" + dir + L"\" --json", dir, 20000, nullptr, out);
+    inspection.json = readFileBytes(out);
+    DeleteFileW(out.c_str());
+    // "chosen" is on a line of its own: null, or a JSON string.
+    const std::string key = "\n  \"chosen\": \"";
+    std::size_t at = inspection.json.find(key);
+    if (at == std::string::npos) {
+        return inspection;
+    }
+    std::string chosen;
+    for (at += key.size(); at < inspection.json.size() && inspection.json[at] != '"'; ++at) {
+        if (inspection.json[at] == '\\') {
+            ++at;  // the tool escapes only '"' and '\\' in paths
+        }
+        chosen.push_back(inspection.json[at]);
+    }
+    inspection.chosen = widen(chosen);
+    return inspection;
 }
 
 std::optional<LaunchRecord> waitForLaunchRecord(const std::wstring& exePath, DWORD timeoutMs) {

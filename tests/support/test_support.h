@@ -38,10 +38,20 @@ struct ProcessResult {
 };
 
 // Starts `commandLine` (application name `exe`) in `cwd` (the test's own when
-// empty) with an optional environment block, and waits up to timeoutMs.
+// empty) with an optional environment block, and waits up to timeoutMs. With
+// an output path, the program's standard output and error go to that file.
 ProcessResult runProcess(const std::wstring& exe, const std::wstring& commandLine,
                          const std::wstring& cwd = L"", DWORD timeoutMs = 20000,
-                         const wchar_t* environment = nullptr);
+                         const wchar_t* environment = nullptr, const std::wstring& outputPath = L"");
+
+// What kes-inspect --json says of a folder: its exit code and the launcher it
+// names as the one the start program would start (empty for none).
+struct Inspection {
+    ProcessResult run;
+    std::wstring chosen;
+    std::string json;
+};
+Inspection inspectFolder(const std::wstring& dir);
 
 // Waits up to timeoutMs for the record of the launcher at exePath.
 std::optional<LaunchRecord> waitForLaunchRecord(const std::wstring& exePath, DWORD timeoutMs = 10000);

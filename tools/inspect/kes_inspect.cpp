@@ -1,0 +1,355 @@
+// kes-inspect: shows which launcher KestrelwoodStart.exe in a folder would
+// start, and why every other executable there is passed over. It runs the
+// start program's own selection code, so the two cannot disagree.
+//
+//   kes-inspect [FOLDER | START_PROGRAM] [--json]
+//
+// FOLDER defaults to the current folder; the start program is then taken to
+// be FOLDER\KestrelwoodStart.exe. Given the path of a start program instead,
+// it inspects that program's folder. Exit code: 0 when a launcher would be
+// started, 1 when none would, 2 on a bad argument or an unreadable folder.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "common/command_line.h"
+#include "common/encoding.h"
+#include "common/launcher_family.h"
+#include "common/pe_layout.h"
+#include "common/sibling_executables.h"
+#include "common/version_info.h"
+#include "common/win_owners.h"
+#include "start/launcher_selection.h"
+
+namespace {
+
+constexpr char kTable[] = "040904E4";
+
+struct Options {
+    std::wstring target = L".";
+    bool json = false;
+    bool valid = true;
+};
+
+Options parseOptions(int argc, wchar_t** argv) {
+    Options options;
+    bool haveTarget = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        if (arg == L"--json") {
+            options.json = true;
+        } else if (arg.rfind(L"--", 0) == 0 || haveTarget) {
+            options.valid = false;
+        } else {
+            options.target = arg;
+            haveTarget = true;
+        }
+    }
+    return options;
+}
+
+std::string utf8(const std::wstring& wide) {
+    return kes::wideToUtf8(wide.data(), wide.size());
+}
+
+// The folder and the start program that the inspection is about; empty
+// folder when the target does not exist.
+struct Place {
+    std::wstring folder;
+    std::wstring startProgram;
+};
+
+Place placeOf(const std::wstring& target) {
+    Place place;
+    wchar_t full[32768];
+    const DWORD n = GetFullPathNameW(target.c_str(), 32768, full, nullptr);
+    const DWORD attributes = n > 0 && n < 32768 ? GetFileAttributesW(full) : INVALID_FILE_ATTRIBUTES;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return place;
+    }
+    std::wstring path(full, n);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        place.startProgram = path;
+        place.folder = path.substr(0, path.find_last_of(L"\\/"));
+        return place;
+    }
+    while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/')) {
+        path.pop_back();
+    }
+    place.folder = path;
+    place.startProgram = path + L"\\KestrelwoodStart.exe";
+    return place;
+}
+
+// The raw version block as the platform reads it, for explaining near misses.
+struct VersionBlock {
+    std::vector<unsigned char> bytes;
+
+    // The value of a string, as stored (a terminating NUL included), clamped
+    // to the block; `found` false when the table has no such key.
+    std::wstring value(const char* table, const wchar_t* key, bool& found) const {
+        found = false;
+        if (bytes.empty()) {
+            return {};
+        }
+        const std::wstring query = L"\\StringFileInfo\\" + kes::utf8ToWide(table) + L"\\" + key;
+        void* pointer = nullptr;
+        UINT count = 0;
+        if (!VerQueryValueW(bytes.data(), query.c_str(), &pointer, &count) || pointer == nullptr) {
+            return {};
+        }
+        found = true;
+        const auto* begin = static_cast<const wchar_t*>(pointer);
+        const auto* end = reinterpret_cast<const wchar_t*>(bytes.data() + bytes.size());
+        const std::size_t available = begin < end ? static_cast<std::size_t>(end - begin) : 0;
+        return std::wstring(begin, count < available ? count : available);
+    }
+
+    // The string tables that the translation list names, and the usual ones.
+    std::vector<std::string> tables() const {
+        std::vector<std::string> names = {"040904B0", "000004B0", "000004E4", "080904B0", "080904E4"};
+        void* pointer = nullptr;
+        UINT length = 0;
+        if (!bytes.empty() && VerQueryValueW(bytes.data(), L"\\VarFileInfo\\Translation", &pointer, &length) &&
+            pointer != nullptr) {
+            const auto* pairs = static_cast<const WORD*>(pointer);
+            for (UINT i = 0; i + 1 < length / 2; i += 2) {
+                char name[9];
+                std::snprintf(name, sizeof name, "%04X%04X", pairs[i], pairs[i + 1]);
+                names.emplace_back(name);
+            }
+        }
+        return names;
+    }
+};
+
+VersionBlock readVersionBlock(const std::wstring& path) {
+    VersionBlock block;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
+    if (size == 0) {
+        return block;
+    }
+    block.bytes.assign(size, 0);
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, block.bytes.data())) {
+        block.bytes.clear();
+    }
+    return block;
+}
+
+std::string lowerWithoutBraces(const std::string& text) {
+    std::string result;
+    for (const char c : text) {
+        if (c != '{' && c != '}') {
+            result.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+        }
+    }
+    return result;
+}
+
+// Why a file with a version resource is not of the family, in plain words.
+std::string explainOtherFamily(const kes::LauncherVersionInfo& info, const VersionBlock& block) {
+    const std::string family = kes::kLauncherFamilyId;
+    bool found = false;
+    const std::wstring raw = block.value(kTable, L"KesLauncherID", found);
+    if (!found) {
+        for (const std::string& table : block.tables()) {
+            bool elsewhere = false;
+            block.value(table.c_str(), L"KesLauncherID", elsewhere);
+            if (elsewhere && table != kTable) {
+                return "KesLauncherID is in the string table " + table +
+                       "; the start program reads it only from the table 040904E4";
+            }
+        }
+        return "no KesLauncherID in the string table 040904E4: not a launcher of the family";
+    }
+    const std::string& id = info.launcherId;
+    if (raw.size() >= 2 && raw[raw.size() - 1] == L'\0' && raw[raw.size() - 2] == L'\0' &&
+        id.compare(0, family.size(), family) == 0) {
+        return "KesLauncherID is stored with two terminating NULs; it must have exactly one";
+    }
+    if (id.size() > family.size() && id.compare(0, family.size(), family) == 0 &&
+        id.find_first_not_of(" \t", family.size()) == std::string::npos) {
+        return "KesLauncherID has a trailing blank; it must be the family identifier exactly";
+    }
+    if (id.find_first_not_of(" \t") != std::string::npos && lowerWithoutBraces(id) == lowerWithoutBraces(family)) {
+        return "KesLauncherID differs from the family identifier in case or braces; it must match exactly, "
+               "upper case, without braces";
+    }
+    if (id.empty()) {
+        return "KesLauncherID is empty";
+    }
+    return "KesLauncherID belongs to another family";
+}
+
+struct FileReport {
+    std::string name;
+    std::string path;
+    bool versioned = false;
+    std::string version;
+    std::string launcherId;
+    std::string verdict;
+    std::string note;
+};
+
+std::string versionText(const kes::LauncherVersionInfo& info) {
+    return std::to_string(info.major) + "." + std::to_string(info.minor) + "." + std::to_string(info.build) + "." +
+           std::to_string(info.revision);
+}
+
+FileReport inspectFile(const std::string& path, const std::wstring& startProgram, const std::wstring& chosen,
+                       std::uint64_t chosenVersion) {
+    FileReport report;
+    report.path = path;
+    report.name = path.substr(path.find_last_of('\\') + 1);
+    const std::wstring widePath = kes::utf8ToWideStrict(path);
+    if (kes::isSameFile(startProgram, widePath)) {
+        report.verdict = "self";
+        report.note = "the start program itself, never chosen";
+    }
+    const kes::UniqueHandle file = kes::makeUniqueFileHandle(
+        CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        if (report.verdict.empty()) {
+            report.verdict = "unreadable";
+            report.note = "cannot be opened for reading (Windows error " + std::to_string(GetLastError()) + ")";
+        }
+        return report;
+    }
+    if (!kes::isVersionResourceSafeToRead(path)) {
+        if (report.verdict.empty()) {
+            report.verdict = "damaged";
+            report.note = "its executable layout is damaged (a header, section or resource entry points outside "
+                          "the file): it is skipped unread";
+        }
+        return report;
+    }
+    const kes::LauncherVersionInfo info = kes::readLauncherVersionInfo(path);
+    if (!info.valid) {
+        if (report.verdict.empty()) {
+            report.verdict = "no-version-resource";
+            report.note = "no version resource with a fixed file version";
+        }
+        return report;
+    }
+    report.versioned = true;
+    report.version = versionText(info);
+    report.launcherId = info.launcherId;
+    if (!report.verdict.empty()) {
+        return report;
+    }
+    const VersionBlock block = readVersionBlock(widePath);
+    if (!kes::isLauncherFamilyId(info.launcherId)) {
+        report.verdict = "other-family";
+        report.note = explainOtherFamily(info, block);
+        return report;
+    }
+    if (widePath == chosen) {
+        report.verdict = "chosen";
+    } else if (info.packed < chosenVersion) {
+        report.verdict = "older";
+    } else {
+        report.verdict = "tie-lost";
+        report.note = "same version as the chosen launcher, whose path sorts first";
+    }
+    bool found = false;
+    std::wstring text = block.value(kTable, L"FileVersion", found);
+    text = text.substr(0, text.find(L'\0'));
+    if (info.packed == 0 && found && utf8(text) != "0.0.0.0") {
+        report.note = "the fixed file version is 0.0.0.0 while the FileVersion text says " + utf8(text) +
+                      "; only the fixed file version counts";
+    }
+    return report;
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+void printJson(const Place& place, const std::vector<FileReport>& files, const std::string& chosen,
+               const std::string& commandLine) {
+    std::printf("{\n  \"folder\": %s,\n  \"startProgram\": %s,\n  \"files\": [", jsonString(utf8(place.folder)).c_str(),
+                jsonString(utf8(place.startProgram)).c_str());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const FileReport& f = files[i];
+        std::printf("%s\n    {\"name\": %s, \"path\": %s, \"fileVersion\": %s, \"launcherId\": %s, \"verdict\": %s, "
+                    "\"note\": %s}",
+                    i == 0 ? "" : ",", jsonString(f.name).c_str(), jsonString(f.path).c_str(),
+                    f.versioned ? jsonString(f.version).c_str() : "null",
+                    f.versioned ? jsonString(f.launcherId).c_str() : "null", jsonString(f.verdict).c_str(),
+                    jsonString(f.note).c_str());
+    }
+    std::printf("\n  ],\n  \"chosen\": %s,\n  \"commandLine\": %s\n}\n",
+                chosen.empty() ? "null" : jsonString(chosen).c_str(),
+                chosen.empty() ? "null" : jsonString(commandLine).c_str());
+}
+
+void printText(const Place& place, const std::vector<FileReport>& files, const std::string& chosen,
+               const std::string& commandLine) {
+    std::printf("Folder: %s\n\n", utf8(place.folder).c_str());
+    for (const FileReport& f : files) {
+        std::printf("  %-32s %-24s %-38s %s%s%s\n", f.name.c_str(), f.versioned ? f.version.c_str() : "-",
+                    f.versioned ? (f.launcherId.empty() ? "(no KesLauncherID)" : f.launcherId.c_str()) : "-",
+                    f.verdict.c_str(), f.note.empty() ? "" : ": ", f.note.c_str());
+    }
+    if (files.empty()) {
+        std::printf("  (no *.exe files)\n");
+    }
+    if (chosen.empty()) {
+        std::printf("\nKestrelwoodStart.exe here would start no launcher: it would say that the launcher could not "
+                    "be found.\n");
+        return;
+    }
+    std::printf("\nKestrelwoodStart.exe here would start %s\nwith the command line %s, followed by the player's "
+                "arguments, each quoted.\n",
+                chosen.c_str(), commandLine.c_str());
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    SetConsoleOutputCP(CP_UTF8);
+    const Options options = parseOptions(argc, argv);
+    if (!options.valid) {
+        std::fputs("usage: kes-inspect [FOLDER | START_PROGRAM] [--json]\n", stderr);
+        return 2;
+    }
+    const Place place = placeOf(options.target);
+    if (place.folder.empty()) {
+        std::fprintf(stderr, "kes-inspect: cannot read %s\n", utf8(options.target).c_str());
+        return 2;
+    }
+    // The start program's own steps: list the folder, then select.
+    const std::vector<std::string> candidates = kes::listSiblingExecutables(utf8(place.folder));
+    const std::wstring chosen = kes::selectNewestLauncher(candidates, place.startProgram);
+    const std::uint64_t chosenVersion =
+        chosen.empty() ? 0 : kes::readLauncherVersionInfo(utf8(chosen)).packed;
+    std::vector<FileReport> files;
+    for (const std::string& candidate : candidates) {
+        files.push_back(inspectFile(candidate, place.startProgram, chosen, chosenVersion));
+    }
+    const std::string chosenText = utf8(chosen);
+    const std::string commandLine = chosen.empty() ? "" : utf8(kes::quoteCommandLineArg(chosen));
+    if (options.json) {
+        printJson(place, files, chosenText, commandLine);
+    } else {
+        printText(place, files, chosenText, commandLine);
+    }
+    return chosen.empty() ? 1 : 0;
+}
