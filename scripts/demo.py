@@ -130,7 +130,13 @@ def main():
         print("  ", line)
     print("   exit code:", code)
 
-    step("4. The start program in a folder without launchers shows a warning and exits with 1")
+    step("4. Support asks kes-inspect (from the package) what the start program does in the game folder, and why")
+    code, out, _ = kt.run_wine(os.path.join(PACKAGE, "bin", "kes-inspect.exe"), [kt.windows_path(game)])
+    for line in out.decode("utf-8", "replace").replace("\r", "").splitlines():
+        print("  ", line)
+    print("   exit code:", code)
+
+    step("5. The start program in a folder without launchers shows a warning and exits with 1")
     empty = os.path.join(DEMO, "Empty Folder")
     os.makedirs(empty)
     place_start_program(empty)
