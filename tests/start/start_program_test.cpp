@@ -59,7 +59,7 @@ TEST_P(StartFindsNothing, ExitsWithOneAndStartsNothing) {
     }
     writeFileOrFail(game.dir + L"\\readme.exe", "not a program");
     const ProcessResult result = game.run();
-    ASSERT_TRUE(result.exited);
+    ASSERT_TRUE(result.exited) << describe(result);
     EXPECT_EQ(result.exitCode, 1u);
     Sleep(300);
     EXPECT_TRUE(startedLaunchers(game.dir).empty());
@@ -111,7 +111,7 @@ TEST_P(StartChooses, NewestLauncherOfTheFamily) {
     }
     ASSERT_TRUE(CreateDirectoryW((game.dir + L"\\old.exe").c_str(), nullptr));
     const ProcessResult result = game.run();
-    ASSERT_TRUE(result.exited);
+    ASSERT_TRUE(result.exited) << describe(result);
     EXPECT_EQ(result.exitCode, 0u);
     const std::wstring winner = game.dir + L"\\" + GetParam().winner;
     const auto record = waitForLaunchRecord(winner);
@@ -170,7 +170,7 @@ TEST(StartProgram, WorksFromAFolderWithBlanksAndCharactersOutsideAscii) {
     game.place({L"fx_family_1_0_0_0", L"L\x00E4uncher 1.exe"});
     game.place({L"fx_family_1_2_0_0", L"L\x00E4uncher \xD83D\xDE00.exe"});
     const ProcessResult result = game.run(L"\"x y\"");
-    ASSERT_TRUE(result.exited);
+    ASSERT_TRUE(result.exited) << describe(result);
     EXPECT_EQ(result.exitCode, 0u);
     const std::wstring winner = game.dir + L"\\L\x00E4uncher \xD83D\xDE00.exe";
     const auto record = waitForLaunchRecord(winner);
@@ -195,7 +195,7 @@ TEST_P(StartForwards, EveryArgumentUnchanged) {
     GameFolder game;
     game.place({L"fx_family_1_0_0_0", L"Launcher.exe"});
     const ProcessResult result = game.run(GetParam().tail);
-    ASSERT_TRUE(result.exited);
+    ASSERT_TRUE(result.exited) << describe(result);
     ASSERT_EQ(result.exitCode, 0u);
     const std::wstring launcher = game.dir + L"\\Launcher.exe";
     const auto record = waitForLaunchRecord(launcher);
@@ -236,7 +236,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(StartProgram, NoArgumentsGiveTheQuotedPathAlone) {
     GameFolder game;
     game.place({L"fx_family_1_0_0_0", L"Launcher.exe"});
-    ASSERT_EQ(game.run().exitCode, 0u);
+    const ProcessResult result = game.run();
+    ASSERT_EQ(result.exitCode, 0u) << describe(result);
     const auto record = waitForLaunchRecord(game.dir + L"\\Launcher.exe");
     ASSERT_TRUE(record.has_value());
     EXPECT_EQ(record->commandLine, L"\"" + game.dir + L"\\Launcher.exe\"");
@@ -260,7 +261,7 @@ TEST(StartProgram, ExitsWithoutWaitingAndPassesItsCurrentDirectory) {
     SetEvent(hold);
     CloseHandle(hold);
 
-    ASSERT_TRUE(result.exited) << "the start program waited for the launcher";
+    ASSERT_TRUE(result.exited) << "the start program waited for the launcher: " << describe(result);
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_LT(result.seconds, 10.0);
     ASSERT_TRUE(record.has_value());
@@ -273,7 +274,7 @@ TEST(StartProgram, ChosenFileThatIsNotAProgramExitsWithOne) {
     // A DLL carrying the family's version resource at 50.0.0.0.
     copyFileOrFail(binDir() + L"\\fx_family_dll.dll", game.dir + L"\\Launcher50.exe");
     const ProcessResult result = game.run();
-    ASSERT_TRUE(result.exited);
+    ASSERT_TRUE(result.exited) << describe(result);
     EXPECT_EQ(result.exitCode, 1u);
     Sleep(300);
     EXPECT_TRUE(startedLaunchers(game.dir).empty());

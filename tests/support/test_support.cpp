@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -107,6 +108,18 @@ std::string readFileBytes(const std::wstring& path) {
     }
     CloseHandle(file);
     return bytes;
+}
+
+std::string describe(const ProcessResult& result) {
+    if (!result.started) {
+        return "the process could not be started (Windows error " + std::to_string(result.createError) + ")";
+    }
+    if (!result.exited) {
+        return "the process was still running after " + std::to_string(result.seconds) + " s and was ended";
+    }
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%lx", static_cast<unsigned long>(result.exitCode));
+    return std::string("the process exited with ") + code + " after " + std::to_string(result.seconds) + " s";
 }
 
 ProcessResult runProcess(const std::wstring& exe, const std::wstring& commandLine, const std::wstring& cwd,

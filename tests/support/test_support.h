@@ -37,6 +37,10 @@ struct ProcessResult {
     double seconds = 0;
 };
 
+// Whether the process started, how it ended, and how long it took, for
+// failure messages.
+std::string describe(const ProcessResult& result);
+
 // Starts `commandLine` (application name `exe`) in `cwd` (the test's own when
 // empty) with an optional environment block, and waits up to timeoutMs. With
 // an output path, the program's standard output and error go to that file.
