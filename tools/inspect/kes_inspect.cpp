@@ -241,10 +241,9 @@ FileReport inspectFile(const std::string& path, const std::wstring& startProgram
     if (!report.verdict.empty()) {
         return report;
     }
-    const VersionBlock block = readVersionBlock(widePath);
     if (!kes::isLauncherFamilyId(info.launcherId)) {
         report.verdict = "other-family";
-        report.note = explainOtherFamily(info, block);
+        report.note = explainOtherFamily(info, readVersionBlock(widePath));
         return report;
     }
     if (widePath == chosen) {
@@ -255,10 +254,13 @@ FileReport inspectFile(const std::string& path, const std::wstring& startProgram
         report.verdict = "tie-lost";
         report.note = "same version as the chosen launcher, whose path sorts first";
     }
+    if (info.packed != 0) {
+        return report;
+    }
     bool found = false;
-    std::wstring text = block.value(kTable, L"FileVersion", found);
+    std::wstring text = readVersionBlock(widePath).value(kTable, L"FileVersion", found);
     text = text.substr(0, text.find(L'\0'));
-    if (info.packed == 0 && found && utf8(text) != "0.0.0.0") {
+    if (found && utf8(text) != "0.0.0.0") {
         report.note = "the fixed file version is 0.0.0.0 while the FileVersion text says " + utf8(text) +
                       "; only the fixed file version counts";
     }
