@@ -7,9 +7,9 @@ start=$(date +%s)
 . "$root/scripts/build.sh"
 echo "== running tests"
 set +e
-# Twice as many tests as cores: most of them spend much of their time waiting
-# for Wine to start processes, and the machine stays busy.
-(cd "$build" && ctest -j "$(( 2 * $(nproc) ))" --output-on-failure --timeout 600)
+# More tests than cores: many of them spend much of their time waiting for
+# Wine to start processes, and the machine stays busy.
+(cd "$build" && ctest -j "$(( $(nproc) + 1 ))" --output-on-failure --timeout 600)
 status=$?
 set -e
 echo "== test command took $(( $(date +%s) - start )) s"

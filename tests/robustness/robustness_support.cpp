@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <thread>
@@ -74,7 +75,7 @@ HostileFolder::HostileFolder(const std::wstring& folder) : dir(folder) {
 void HostileFolder::checkStartProgram(const std::string& label, const Expectation& expected) const {
     clearRecords();
     const std::wstring start = dir + L"\\KestrelwoodStart.exe";
-    const ProcessResult run = runProcess(start, L"\"" + start + L"\" -x", dir, kMayTakeMs);
+    const ProcessResult run = runStartProgram(start, L"\"" + start + L"\" -x", dir, kMayTakeMs);
     ASSERT_TRUE(run.exited) << label << ": the start program: " << describe(run);
     ASSERT_EQ(run.exitCode, 0u) << label << ": exit code 0x" << std::hex << run.exitCode << ", expected "
                                 << describe(expected.winners) << " to start";
@@ -89,17 +90,26 @@ void HostileFolder::checkStartProgram(const std::string& label, const Expectatio
 }
 
 void HostileFolder::checkSelfUpdate(const std::string& label, const Expectation& expected) const {
-    clearRecords();
     const std::wstring out = dir + L".capture.bin";
-    DeleteFileW(out.c_str());
     const std::wstring self = dir + L"\\Ref10.exe";
     const std::wstring capture = builtExe(L"kes-debug-capture");
     const std::wstring commandLine = L"\"" + capture + L"\" --framed --out \"" + out + L"\" \"" + self + L"\" -x";
-    const ProcessResult run = runProcess(capture, commandLine, dir, kMayTakeMs);
-    ASSERT_TRUE(run.exited) << label << ": the launcher under the capture tool: " << describe(run);
-    ASSERT_EQ(run.exitCode, 0u) << label << ": the launcher ended with code 0x" << std::hex << run.exitCode;
-
-    const std::vector<std::string> messages = logMessages(readFramedWrites(out));
+    std::vector<std::string> messages;
+    // A hand-over that Wine fails with ERROR_INTERNAL_ERROR (1359) under load
+    // is logged and falls back, as it should; the run is then repeated once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        clearRecords();
+        DeleteFileW(out.c_str());
+        const ProcessResult run = runProcess(capture, commandLine, dir, kMayTakeMs);
+        ASSERT_TRUE(run.exited) << label << ": the launcher under the capture tool: " << describe(run);
+        ASSERT_EQ(run.exitCode, 0u) << label << ": the launcher ended with code 0x" << std::hex << run.exitCode;
+        messages = logMessages(readFramedWrites(out));
+        if (std::find(messages.begin(), messages.end(), "CreateProcess failed: GLE=1359") == messages.end()) {
+            break;
+        }
+        std::printf("%s: Wine failed the hand-over's process start with 1359: once more\n", label.c_str());
+        waitForLaunchRecord(self, 5000);  // the launcher went on as itself
+    }
     std::string log;
     for (const std::string& message : messages) {
         log += "\n  " + message;

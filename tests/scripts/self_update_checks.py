@@ -34,12 +34,22 @@ def capture(program, args=(), children=False, argv0=None, cwd=None, delete_when=
     options += (["--children"] if children else []) + (["--argv0", argv0] if argv0 else [])
     if delete_when:
         options += ["--delete-when", delete_when[0], kt.windows_path(delete_when[1])]
-    code, out, err = kt.run_wine(capture_tool(), options + [kt.windows_path(program), *args], cwd=cwd)
-    if code == 2 or not os.path.exists(out_file):
-        raise AssertionError(f"kes-debug-capture failed with {code}:\n{(out + err).decode('utf-8', 'replace')[-2000:]}")
-    with open(out_file, "rb") as f:
-        out = f.read()
-    os.remove(out_file)
+    for _ in range(2):
+        code, out, err = kt.run_wine(capture_tool(), options + [kt.windows_path(program), *args], cwd=cwd)
+        if code == 2 or not os.path.exists(out_file):
+            raise AssertionError(f"kes-debug-capture failed with {code}:\n"
+                                 f"{(out + err).decode('utf-8', 'replace')[-2000:]}")
+        with open(out_file, "rb") as f:
+            out = f.read()
+        os.remove(out_file)
+        # A hand-over that Wine fails with ERROR_INTERNAL_ERROR (1359) under
+        # load is logged and falls back, as it should; run it once more.
+        if b"CreateProcess failed: GLE=1359" not in out:
+            break
+        sys.stderr.write("Wine failed the hand-over's process start with 1359: once more\n")
+        for name in os.listdir(os.path.dirname(program)):
+            if name.endswith(".started"):
+                os.remove(os.path.join(os.path.dirname(program), name))
     writes = []
     pos = 0
     while True:

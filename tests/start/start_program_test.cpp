@@ -38,7 +38,7 @@ struct GameFolder {
         if (!argumentsTail.empty()) {
             commandLine += L" " + argumentsTail;
         }
-        return runProcess(start, commandLine, cwd.empty() ? dir : cwd, 20000);
+        return runStartProgram(start, commandLine, cwd.empty() ? dir : cwd);
     }
 };
 

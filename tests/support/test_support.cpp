@@ -169,6 +169,17 @@ ProcessResult runProcess(const std::wstring& exe, const std::wstring& commandLin
     return result;
 }
 
+ProcessResult runStartProgram(const std::wstring& start, const std::wstring& commandLine, const std::wstring& cwd,
+                              DWORD timeoutMs) {
+    ProcessResult result = runProcess(start, commandLine, cwd, timeoutMs);
+    if (result.exited && result.exitCode == 1) {
+        std::printf("the start program exited with 1: running it once more\n");
+        Sleep(500);
+        result = runProcess(start, commandLine, cwd, timeoutMs);
+    }
+    return result;
+}
+
 Inspection inspectFolder(const std::wstring& dir) {
     Inspection inspection;
     const std::wstring out = dir + L".inspect.json";
