@@ -260,6 +260,7 @@ class Inspect(unittest.TestCase):
         ("fx_family_2_0_0_0.exe", "Launcher_a.exe", "chosen", ""),
         ("fx_family_2_0_0_0.exe", "Launcher_b.exe", "tie-lost", "sorts first"),
         ("fx_family_1_0_0_0.exe", "Old.exe", "older", ""),
+        ("fx_family_0_0_0_0.exe", "Zero0.exe", "older", "fixed file version is 0.0.0.0; only"),
         ("fx_zero_fixed_version_text.exe", "Zero.exe", "older", "fixed file version is 0.0.0.0 while the "
                                                                 "FileVersion text says 2.5.0.0"),
         ("fx_id_codepage_04b0.exe", "Unicode.exe", "other-family", "string table 040904B0"),

@@ -257,13 +257,15 @@ FileReport inspectFile(const std::string& path, const std::wstring& startProgram
     if (info.packed != 0) {
         return report;
     }
+    // A launcher at 0.0.0.0 still counts, but is rarely meant.
     bool found = false;
     std::wstring text = readVersionBlock(widePath).value(kTable, L"FileVersion", found);
     text = text.substr(0, text.find(L'\0'));
-    if (found && utf8(text) != "0.0.0.0") {
-        report.note = "the fixed file version is 0.0.0.0 while the FileVersion text says " + utf8(text) +
-                      "; only the fixed file version counts";
-    }
+    report.note = found && utf8(text) != "0.0.0.0"
+                      ? "the fixed file version is 0.0.0.0 while the FileVersion text says " + utf8(text) +
+                            "; only the fixed file version counts"
+                      : "the fixed file version is 0.0.0.0; only the fixed file version counts, not the version "
+                        "text";
     return report;
 }
 
