@@ -138,19 +138,31 @@ struct ResourceArea {
     std::uint64_t end = 0;
 };
 
-// A directory at `offset` (from the root) whose header and entries all lie in
-// the area; gives where its entries start and how many there are.
-bool checkDirectory(FileWindow& window, const ResourceArea& area, std::uint32_t offset, std::uint64_t& entries,
-                    std::uint32_t& count) {
+// Calls visit(name, target) for each entry of the directory at `offset` (from
+// the root), once the directory's header and all its entries are known to lie
+// in the area; stops at the first visit that fails.
+template <typename Visit>
+bool forEachEntry(FileWindow& window, const ResourceArea& area, std::uint32_t offset, Visit visit) {
     const std::uint64_t at = area.root + offset;
     std::uint16_t named = 0;
     std::uint16_t ids = 0;
     if (at + 16 > area.end || !readValue(window, at + 12, named) || !readValue(window, at + 14, ids)) {
         return false;
     }
-    entries = at + 16;
-    count = std::uint32_t{named} + ids;
-    return entries + std::uint64_t{count} * 8 <= area.end;
+    const std::uint64_t entries = at + 16;
+    const std::uint32_t count = std::uint32_t{named} + ids;
+    if (entries + std::uint64_t{count} * 8 > area.end) {
+        return false;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t name = 0;
+        std::uint32_t target = 0;
+        if (!readValue(window, entries + std::uint64_t{i} * 8, name) ||
+            !readValue(window, entries + std::uint64_t{i} * 8 + 4, target) || !visit(name, target)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // The bytes that a data entry names must lie in the file, found the way the
@@ -171,48 +183,22 @@ bool checkDataEntry(FileWindow& headers, FileWindow& resources, const Image& ima
     return size == 0 || reaches(headers, resources, data + size);
 }
 
-// Every sub-directory under the entries of one directory whose id is `id`;
-// the platform searches entries by id and may land on any of them.
+// Every sub-directory under the entries whose id is `id`: the platform
+// searches entries by id and may land on any of them.
 template <typename Visit>
 bool forEachSubdirectoryWithId(FileWindow& window, const ResourceArea& area, std::uint32_t directory,
                                std::uint16_t id, Visit visit) {
-    std::uint64_t entries = 0;
-    std::uint32_t count = 0;
-    if (!checkDirectory(window, area, directory, entries, count)) {
-        return false;
-    }
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::uint32_t name = 0;
-        std::uint32_t target = 0;
-        if (!readValue(window, entries + std::uint64_t{i} * 8, name) ||
-            !readValue(window, entries + std::uint64_t{i} * 8 + 4, target)) {
-            return false;
-        }
-        if ((name & 0xFFFFu) == id && (target & kSubdirectoryBit) != 0 && !visit(target & ~kSubdirectoryBit)) {
-            return false;
-        }
-    }
-    return true;
+    return forEachEntry(window, area, directory, [&](std::uint32_t name, std::uint32_t target) {
+        return (name & 0xFFFFu) != id || (target & kSubdirectoryBit) == 0 || visit(target & ~kSubdirectoryBit);
+    });
 }
 
 // Any language of the version resource may be the one the platform picks.
 bool checkLanguages(FileWindow& headers, FileWindow& resources, const Image& image, const ResourceArea& area,
                     std::uint32_t directory) {
-    std::uint64_t entries = 0;
-    std::uint32_t count = 0;
-    if (!checkDirectory(resources, area, directory, entries, count)) {
-        return false;
-    }
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::uint32_t target = 0;
-        if (!readValue(resources, entries + std::uint64_t{i} * 8 + 4, target)) {
-            return false;
-        }
-        if ((target & kSubdirectoryBit) == 0 && !checkDataEntry(headers, resources, image, area, target)) {
-            return false;
-        }
-    }
-    return true;
+    return forEachEntry(resources, area, directory, [&](std::uint32_t, std::uint32_t target) {
+        return (target & kSubdirectoryBit) != 0 || checkDataEntry(headers, resources, image, area, target);
+    });
 }
 
 enum class Layout { NotAnImage, Damaged, Sound };
@@ -231,14 +217,12 @@ Layout checkLayout(FileWindow& window, FileWindow& resources) {
     const std::uint64_t optionalHeader = fileHeader + 20;
     Image image;
     std::uint16_t optionalSize = 0;
-    std::uint64_t sectionTable = 0;
     std::uint16_t magic = 0;
     if (!readValue(window, fileHeader + 2, image.sectionCount) || !readValue(window, fileHeader + 16, optionalSize) ||
         !readValue(window, optionalHeader, magic)) {
         return Layout::Damaged;
     }
-    sectionTable = optionalHeader + optionalSize;
-    if (image.sectionCount > kMaxSections || !readSections(window, sectionTable, image)) {
+    if (image.sectionCount > kMaxSections || !readSections(window, optionalHeader + optionalSize, image)) {
         return Layout::Damaged;
     }
     std::uint32_t directoriesAt = 0;
