@@ -45,7 +45,7 @@ void normalizeCalls(const std::wstring& path, wchar_t* expanded, wchar_t* full) 
     CharLowerBuffW(full, m);
 }
 
-// The layout check's platform calls: one open, two reads of one block, a close.
+// The layout check's platform calls: one open, two seeks and reads of one block, a close.
 void layoutCheckCalls(const std::wstring& path) {
     static unsigned char block[4096];
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -53,11 +53,12 @@ void layoutCheckCalls(const std::wstring& path) {
     if (file == INVALID_HANDLE_VALUE) {
         return;
     }
-    for (DWORD offset : {0u, 4096u}) {
-        OVERLAPPED at{};
-        at.Offset = offset;
+    for (LONGLONG offset : {0, 4096}) {
+        LARGE_INTEGER at;
+        at.QuadPart = offset;
         DWORD got = 0;
-        ReadFile(file, block, sizeof block, &got, &at);
+        SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+        ReadFile(file, block, sizeof block, &got, nullptr);
     }
     CloseHandle(file);
 }

@@ -45,12 +45,19 @@ struct FileWindow {
     unsigned char bytes[kWindowSize];
 };
 
+// Reads through the file pointer of a handle opened for synchronous use.
+// Under Wine, a read given its offset in an OVERLAPPED costs one more round
+// trip to the server than a seek and a plain read.
+bool readAt(HANDLE file, std::uint64_t offset, void* buffer, DWORD count, DWORD& got) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    got = 0;
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, buffer, count, &got, nullptr);
+}
+
 bool readWindowAt(FileWindow& window, std::uint64_t offset) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD got = 0;
-    if (!ReadFile(window.file, window.bytes, kWindowSize, &got, &at)) {
+    if (!readAt(window.file, offset, window.bytes, kWindowSize, got)) {
         window.length = 0;
         return false;
     }
@@ -90,11 +97,8 @@ bool reaches(FileWindow& headers, FileWindow& resources, std::uint64_t end) {
         }
     }
     unsigned char last = 0;
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(end - 1);
-    at.OffsetHigh = static_cast<DWORD>((end - 1) >> 32);
     DWORD got = 0;
-    return ReadFile(headers.file, &last, 1, &got, &at) && got == 1;
+    return readAt(headers.file, end - 1, &last, 1, got) && got == 1;
 }
 
 struct Section {
