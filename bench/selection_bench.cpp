@@ -8,7 +8,8 @@
 //   selection_bench <folder> <repetitions>
 //
 // Prints "selection", "unchecked" and "floor": the median seconds of one pass
-// over the folder's executables, the three measured in turn.
+// over the folder's executables, the three measured in turn; before them, one
+// line "pass <selection> <unchecked> <floor>" for each repetition.
 #include <windows.h>
 
 #include <algorithm>
@@ -121,18 +122,32 @@ int wmain(int argc, wchar_t** argv) {
     floorPass(wideCandidates, self);
     kes::selectNewestLauncher(candidates, self, noCheck);
 
+    // The checked and the unchecked selection take turns at going first.
     std::vector<double> selection, floor, unchecked;
     for (int i = 0; i < repetitions; ++i) {
-        double t0 = now();
-        const std::wstring chosen = kes::selectNewestLauncher(candidates, self);
-        double t1 = now();
+        std::wstring chosen;
+        std::wstring chosenUnchecked;
+        const double t0 = now();
+        if (i % 2 == 0) {
+            chosen = kes::selectNewestLauncher(candidates, self);
+        } else {
+            chosenUnchecked = kes::selectNewestLauncher(candidates, self, noCheck);
+        }
+        const double t1 = now();
         const std::size_t found = floorPass(wideCandidates, self);
-        double t2 = now();
-        const std::wstring chosenUnchecked = kes::selectNewestLauncher(candidates, self, noCheck);
-        double t3 = now();
-        selection.push_back(t1 - t0);
+        const double t2 = now();
+        if (i % 2 == 0) {
+            chosenUnchecked = kes::selectNewestLauncher(candidates, self, noCheck);
+        } else {
+            chosen = kes::selectNewestLauncher(candidates, self);
+        }
+        const double t3 = now();
+        const double checked = i % 2 == 0 ? t1 - t0 : t3 - t2;
+        const double plain = i % 2 == 0 ? t3 - t2 : t1 - t0;
+        std::printf("pass %.9f %.9f %.9f\n", checked, plain, t2 - t1);
+        selection.push_back(checked);
         floor.push_back(t2 - t1);
-        unchecked.push_back(t3 - t2);
+        unchecked.push_back(plain);
         if (chosen.empty() || found == 0 || chosenUnchecked != chosen) {
             std::fputs("selection_bench: nothing chosen\n", stderr);
             return 1;
