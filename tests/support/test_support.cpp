@@ -184,7 +184,7 @@ Inspection inspectFolder(const std::wstring& dir) {
     Inspection inspection;
     const std::wstring out = dir + L".inspect.json";
     const std::wstring tool = builtExe(L"kes-inspect");
-    inspection.run = runProcess(tool, L"\"" + tool + L"\" \"" + dir + L"\" --json", dir, 20000, nullptr, out);
+    inspection.run = runProcess(tool, L"\"" + tool + L"\" \"" + dir + L"\" --json", dir, 60000, nullptr, out);
     inspection.json = readFileBytes(out);
     DeleteFileW(out.c_str());
     // "chosen" is on a line of its own: null, or a JSON string.
