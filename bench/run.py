@@ -126,16 +126,14 @@ def main():
         met = yes[s / f <= 1.10] if n == 1000 else "-"
         lines.append(f"| Selection over {n} candidates: per candidate, selection / floor | "
                      f"{s / n * 1e6:.1f} µs / {f / n * 1e6:.1f} µs = {s / f:.3f} | {target} | {met} |")
-    guard = {}
     for n in (10, 100, 1000):
         s, u = selection[n]["selection"], selection[n]["unchecked"]
         q1, share, q3, passes = selection[n]["share"]
-        guard[n] = share
         target = "at most 10% (aim 5%)" if n == 1000 else "-"
         met = yes[share <= 0.10] if n == 1000 else "-"
         lines.append(f"| Layout check over {n} candidates: added to the selection without it, median of {passes} "
-                     f"passes, each beside one without it (interquartile range) | {percent(share)} ({percent(q1)} to {percent(q3)}); "
-                     f"medians {s / n * 1e6:.1f} µs / {u / n * 1e6:.1f} µs per candidate | {target} | {met} |")
+                     f"passes, each beside one without it (interquartile range) | {percent(share)} "
+                     f"({percent(q1)} to {percent(q3)}); medians {s / n * 1e6:.1f} µs / {u / n * 1e6:.1f} µs per candidate | {target} | {met} |")
     for n in SIZES:
         h = handoff[n]
         target = "at most 1.2" if n == 10 else "-"

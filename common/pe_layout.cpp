@@ -209,12 +209,12 @@ enum class Layout { NotAnImage, Damaged, Sound };
 
 // Two windows, so that an intact launcher costs two reads: one over the
 // headers and section table, one over the resource directory.
-Layout checkLayout(FileWindow& window, FileWindow& resources) {
+Layout checkLayout(FileWindow& headers) {
     std::uint16_t mz = 0;
     std::uint32_t peOffset = 0;
     std::uint32_t signature = 0;
-    if (!readValue(window, 0, mz) || mz != 0x5A4D || !readValue(window, 0x3C, peOffset) ||
-        !readValue(window, peOffset, signature) || signature != 0x00004550) {
+    if (!readValue(headers, 0, mz) || mz != 0x5A4D || !readValue(headers, 0x3C, peOffset) ||
+        !readValue(headers, peOffset, signature) || signature != 0x00004550) {
         return Layout::NotAnImage;
     }
     const std::uint64_t fileHeader = std::uint64_t{peOffset} + 4;
@@ -222,11 +222,11 @@ Layout checkLayout(FileWindow& window, FileWindow& resources) {
     Image image;
     std::uint16_t optionalSize = 0;
     std::uint16_t magic = 0;
-    if (!readValue(window, fileHeader + 2, image.sectionCount) || !readValue(window, fileHeader + 16, optionalSize) ||
-        !readValue(window, optionalHeader, magic)) {
+    if (!readValue(headers, fileHeader + 2, image.sectionCount) ||
+        !readValue(headers, fileHeader + 16, optionalSize) || !readValue(headers, optionalHeader, magic)) {
         return Layout::Damaged;
     }
-    if (image.sectionCount > kMaxSections || !readSections(window, optionalHeader + optionalSize, image)) {
+    if (image.sectionCount > kMaxSections || !readSections(headers, optionalHeader + optionalSize, image)) {
         return Layout::Damaged;
     }
     std::uint32_t directoriesAt = 0;
@@ -239,15 +239,15 @@ Layout checkLayout(FileWindow& window, FileWindow& resources) {
     }
     std::uint32_t directoryCount = 0;
     std::uint32_t headersSize = 0;
-    if (!readValue(window, optionalHeader + directoriesAt - 4, directoryCount) ||
-        !readValue(window, optionalHeader + 60, headersSize)) {
+    if (!readValue(headers, optionalHeader + directoriesAt - 4, directoryCount) ||
+        !readValue(headers, optionalHeader + 60, headersSize)) {
         return Layout::Damaged;
     }
     if (directoryCount <= 2) {
         return Layout::Sound;  // no resources: nothing for the platform to follow
     }
     std::uint32_t resourceRva = 0;
-    if (!readValue(window, optionalHeader + directoriesAt + 2 * 8, resourceRva)) {
+    if (!readValue(headers, optionalHeader + directoriesAt + 2 * 8, resourceRva)) {
         return Layout::Damaged;
     }
     if (resourceRva == 0) {
@@ -262,10 +262,11 @@ Layout checkLayout(FileWindow& window, FileWindow& resources) {
     ResourceArea area;
     area.root = std::uint64_t{resourceRva} - section->virtualAddress + section->rawOffset;
     area.end = std::uint64_t{section->rawOffset} + section->rawSize;
-    resources.file = window.file;
+    FileWindow resources;
+    resources.file = headers.file;
     const bool sound = forEachSubdirectoryWithId(resources, area, 0, kVersionType, [&](std::uint32_t names) {
         return forEachSubdirectoryWithId(resources, area, names, kVersionName, [&](std::uint32_t languages) {
-            return checkLanguages(window, resources, image, area, languages);
+            return checkLanguages(headers, resources, image, area, languages);
         });
     });
     return sound ? Layout::Sound : Layout::Damaged;
@@ -287,8 +288,7 @@ bool isVersionResourceSafeToRead(const std::string& path) {
     if (!readWindowAt(headers, 0)) {
         return false;
     }
-    FileWindow resources;
-    return checkLayout(headers, resources) != Layout::Damaged;
+    return checkLayout(headers) != Layout::Damaged;
 }
 
 }  // namespace kes

@@ -117,9 +117,7 @@ def main():
     code, _ = run_start(game, args)
     print("   KestrelwoodStart.exe exit code:", code)
     show_record(os.path.join(game, "KestrelwoodLauncher-1.2.exe"))
-    for name in os.listdir(game):
-        if name.endswith(".started"):
-            os.remove(os.path.join(game, name))
+    kt.clear_records(game)
 
     step("3. The old launcher 1.0.0.0 is started directly; its self-update routine hands over "
          "to 1.2.0.0 (log lines as a debug viewer shows them)")

@@ -142,7 +142,7 @@ void HostileFolder::checkSelfUpdate(const std::string& label, const Expectation&
 
 void HostileFolder::clearRecords() const {
     for (const std::wstring& name : startedLaunchers(dir)) {
-        DeleteFileW((dir + L"\\" + name + L".started").c_str());
+        DeleteFileW(launchRecordPath(dir + L"\\" + name).c_str());
     }
 }
 

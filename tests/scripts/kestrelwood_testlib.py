@@ -45,9 +45,13 @@ def run_wine(exe, args=(), cwd=None, env_extra=None, timeout=60):
     return proc.returncode, proc.stdout, proc.stderr
 
 
+# A recording launcher writes how it was started to "<its path>.started".
+RECORD_SUFFIX = ".started"
+
+
 def read_record(exe_path, timeout=10.0):
     """The fields a recording fixture launcher wrote, or None."""
-    path = exe_path + ".started"
+    path = exe_path + RECORD_SUFFIX
     deadline = time.time() + timeout
     while not os.path.exists(path):
         if time.time() > deadline:
@@ -59,7 +63,13 @@ def read_record(exe_path, timeout=10.0):
 
 
 def started_launchers(folder):
-    return sorted(n[:-len(".started")] for n in os.listdir(folder) if n.endswith(".started"))
+    return sorted(n[:-len(RECORD_SUFFIX)] for n in os.listdir(folder) if n.endswith(RECORD_SUFFIX))
+
+
+def clear_records(folder):
+    """Removes every launch record in the folder."""
+    for name in started_launchers(folder):
+        os.remove(os.path.join(folder, name + RECORD_SUFFIX))
 
 
 def fnv1a_units(text):

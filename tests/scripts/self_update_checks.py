@@ -47,9 +47,7 @@ def capture(program, args=(), children=False, argv0=None, cwd=None, delete_when=
         if b"CreateProcess failed: GLE=1359" not in out:
             break
         sys.stderr.write("Wine failed the hand-over's process start with 1359: once more\n")
-        for name in os.listdir(os.path.dirname(program)):
-            if name.endswith(".started"):
-                os.remove(os.path.join(os.path.dirname(program), name))
+        kt.clear_records(os.path.dirname(program))
     writes = []
     pos = 0
     while True:

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <thread>
 
 #include "common/encoding.h"
@@ -206,7 +207,7 @@ Inspection inspectFolder(const std::wstring& dir) {
 
 std::optional<LaunchRecord> waitForLaunchRecord(const std::wstring& exePath, DWORD timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!fileExists(exePath + L".started")) {
+    while (!fileExists(launchRecordPath(exePath))) {
         if (std::chrono::steady_clock::now() > deadline) {
             return std::nullopt;
         }
@@ -222,13 +223,13 @@ std::optional<LaunchRecord> waitForLaunchRecord(const std::wstring& exePath, DWO
 std::vector<std::wstring> startedLaunchers(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((folder + L"\\*.started").c_str(), &entry);
+    HANDLE search = FindFirstFileW((folder + L"\\*" + kLaunchRecordSuffix).c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) {
         return names;
     }
     do {
         std::wstring name = entry.cFileName;
-        names.push_back(name.substr(0, name.size() - 8));
+        names.push_back(name.substr(0, name.size() - (std::size(kLaunchRecordSuffix) - 1)));
     } while (FindNextFileW(search, &entry));
     FindClose(search);
     return names;

@@ -14,11 +14,11 @@ void appendField(std::wstring& record, const wchar_t* text) {
     record.push_back(L'\0');
 }
 
-std::wstring recordPathOf(const std::wstring& exePath) {
-    return exePath + L".started";
-}
-
 }  // namespace
+
+std::wstring launchRecordPath(const std::wstring& exePath) {
+    return exePath + kLaunchRecordSuffix;
+}
 
 bool writeLaunchRecord() {
     wchar_t self[32768];
@@ -41,7 +41,7 @@ bool writeLaunchRecord() {
     LocalFree(argv);
 
     // A reader never sees half a record: write under another name, then rename.
-    const std::wstring finalPath = recordPathOf(self);
+    const std::wstring finalPath = launchRecordPath(self);
     const std::wstring partPath = finalPath + L".part";
     HANDLE file = CreateFileW(partPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
@@ -57,7 +57,7 @@ bool writeLaunchRecord() {
 
 LaunchRecord readLaunchRecord(const std::wstring& exePath) {
     LaunchRecord record;
-    HANDLE file = CreateFileW(recordPathOf(exePath).c_str(), GENERIC_READ,
+    HANDLE file = CreateFileW(launchRecordPath(exePath).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

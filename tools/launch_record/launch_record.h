@@ -9,6 +9,11 @@
 
 namespace kes {
 
+inline constexpr wchar_t kLaunchRecordSuffix[] = L".started";
+
+// Where the record of the launcher at exePath is kept.
+std::wstring launchRecordPath(const std::wstring& exePath);
+
 // Writes the record atomically (temporary name, then rename). Returns false
 // when anything fails.
 bool writeLaunchRecord();
