@@ -1,6 +1,6 @@
 // The hand-off baseline: built and placed like KestrelwoodStart.exe (the same
 // imports, the same delay-loaded system DLLs, in the same folder), it loads
-// those DLLs and starts the launcher named by its first argument, with no scan
+// those DLLs and version.dll and starts the launcher named by its first argument, with no scan
 // at all.
 #include <windows.h>
 #include <shellapi.h>
@@ -17,7 +17,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // The start program also loads user32 and version; so does this one.
     wchar_t probe[] = L"X";
     CharLowerBuffW(probe, 1);
-    GetFileVersionInfoSizeW(argv[1], nullptr);
+    LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
 
     std::wstring commandLine = std::wstring(L"\"") + argv[1] + L"\"";
     STARTUPINFOW startup{};

@@ -5,7 +5,7 @@
 
 #include <cwchar>
 
-#include "common/win_owners.h"
+#include "common/system_library.h"
 
 namespace kes {
 
@@ -47,10 +47,20 @@ std::wstring quoteCommandLineArg(const std::wstring& arg) {
     return result;
 }
 
+UniqueArgv splitCommandLine(const wchar_t* commandLine, int& count) {
+    count = 0;
+    const HMODULE shell32 = loadSystemLibrary(L"shell32.dll");
+    const auto split = lookUpFunction<decltype(&CommandLineToArgvW)>(shell32, "CommandLineToArgvW");
+    if (split == nullptr) {
+        return nullptr;
+    }
+    return UniqueArgv(split(commandLine, &count));
+}
+
 ForwardedArguments forwardedArguments(const wchar_t* skip) {
     ForwardedArguments forwarded;
     int count = 0;
-    const UniqueArgv args(CommandLineToArgvW(GetCommandLineW(), &count));
+    const UniqueArgv args = splitCommandLine(GetCommandLineW(), count);
     if (!args) {
         return forwarded;
     }

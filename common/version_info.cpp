@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/encoding.h"
+#include "common/system_library.h"
 
 namespace kes {
 
@@ -30,24 +31,65 @@ UINT clampToBuffer(const std::vector<unsigned char>& buffer, const wchar_t* valu
     return count < available ? count : static_cast<UINT>(available);
 }
 
+// The version library is looked up at run time, once, rather than imported:
+// it is not one of the system's Known DLLs, so an imported version.dll would
+// be taken from the folder of whichever program links this reader.
+struct VersionLibrary {
+    decltype(&GetFileVersionInfoSizeW) sizeOf = nullptr;
+    decltype(&GetFileVersionInfoW) read = nullptr;
+    decltype(&VerQueryValueW) query = nullptr;
+    DWORD loadError = ERROR_SUCCESS;
+};
+
+INIT_ONCE versionLibraryOnce = INIT_ONCE_STATIC_INIT;
+VersionLibrary versionLibrary;
+
+BOOL CALLBACK loadVersionLibrary(PINIT_ONCE, PVOID, PVOID*) {
+    const HMODULE module = loadSystemLibrary(L"version.dll");
+    if (module == nullptr) {
+        versionLibrary.loadError = GetLastError();
+        return TRUE;
+    }
+    versionLibrary.sizeOf = lookUpFunction<decltype(versionLibrary.sizeOf)>(module, "GetFileVersionInfoSizeW");
+    versionLibrary.read = lookUpFunction<decltype(versionLibrary.read)>(module, "GetFileVersionInfoW");
+    versionLibrary.query = lookUpFunction<decltype(versionLibrary.query)>(module, "VerQueryValueW");
+    if (versionLibrary.sizeOf == nullptr || versionLibrary.read == nullptr || versionLibrary.query == nullptr) {
+        versionLibrary.loadError = ERROR_PROC_NOT_FOUND;
+    }
+    return TRUE;
+}
+
+const VersionLibrary& systemVersionLibrary() {
+    InitOnceExecuteOnce(&versionLibraryOnce, loadVersionLibrary, nullptr, nullptr);
+    return versionLibrary;
+}
+
 }  // namespace
+
+unsigned long versionLibraryLoadError() {
+    return systemVersionLibrary().loadError;
+}
 
 LauncherVersionInfo readLauncherVersionInfo(const std::string& path) {
     LauncherVersionInfo info;
+    const VersionLibrary& version = systemVersionLibrary();
+    if (version.loadError != ERROR_SUCCESS) {
+        return info;
+    }
     const std::wstring widePath = utf8ToWide(path);
 
-    const DWORD size = GetFileVersionInfoSizeW(widePath.c_str(), nullptr);
+    const DWORD size = version.sizeOf(widePath.c_str(), nullptr);
     if (size == 0) {
         return info;
     }
     std::vector<unsigned char> buffer(size, 0);
-    if (!GetFileVersionInfoW(widePath.c_str(), 0, size, buffer.data())) {
+    if (!version.read(widePath.c_str(), 0, size, buffer.data())) {
         return info;
     }
 
     void* fixedPointer = nullptr;
     UINT fixedLength = 0;
-    if (!VerQueryValueW(buffer.data(), L"\\", &fixedPointer, &fixedLength) ||
+    if (!version.query(buffer.data(), L"\\", &fixedPointer, &fixedLength) ||
         fixedPointer == nullptr || fixedLength < kFixedFileInfoSize) {
         return info;
     }
@@ -61,7 +103,7 @@ LauncherVersionInfo readLauncherVersionInfo(const std::string& path) {
 
     void* idPointer = nullptr;
     UINT idCount = 0;
-    if (!VerQueryValueW(buffer.data(), kLauncherIdQuery, &idPointer, &idCount) ||
+    if (!version.query(buffer.data(), kLauncherIdQuery, &idPointer, &idCount) ||
         idPointer == nullptr || idCount == 0) {
         return info;
     }

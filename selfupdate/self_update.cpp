@@ -1,5 +1,4 @@
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstdint>
 #include <cstring>
@@ -36,7 +35,7 @@ bool hasSkipFlag(int argc, const char* const* argv) {
 // splits it, for launchers entered through WinMain or wWinMain.
 bool ownCommandLineHasSkipFlag() {
     int count = 0;
-    const UniqueArgv args(CommandLineToArgvW(GetCommandLineW(), &count));
+    const UniqueArgv args = splitCommandLine(GetCommandLineW(), count);
     for (int i = 1; args && i < count; ++i) {
         if (std::wcscmp(args.get()[i], kSkipSelfUpdateFlagW) == 0) {
             return true;
@@ -86,6 +85,11 @@ bool scanAndHandOver(bool skipFlagPresent) {
     if (selfPath.empty()) {
         debugLog("getSelfPath failed");
         return false;
+    }
+    // Without the version library every file reads as unreadable, this
+    // launcher too; the log says why before it says so.
+    if (versionLibraryLoadError() != ERROR_SUCCESS) {
+        debugLogf("version library not loaded from the system folder: GLE=%lu", versionLibraryLoadError());
     }
     const LauncherVersionInfo self = readLauncherVersionInfo(selfPath);
     if (!self.valid) {

@@ -49,14 +49,21 @@ def run_wine(exe, args=(), cwd=None, env_extra=None, timeout=60):
 RECORD_SUFFIX = ".started"
 
 
+def wait_for(condition, timeout):
+    """Polls condition until it holds (True) or the timeout has passed (False)."""
+    deadline = time.time() + timeout
+    while not condition():
+        if time.time() > deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
 def read_record(exe_path, timeout=10.0):
     """The fields a recording fixture launcher wrote, or None."""
     path = exe_path + RECORD_SUFFIX
-    deadline = time.time() + timeout
-    while not os.path.exists(path):
-        if time.time() > deadline:
-            return None
-        time.sleep(0.05)
+    if not wait_for(lambda: os.path.exists(path), timeout):
+        return None
     with open(path, "rb") as f:
         fields = f.read().decode("utf-16-le").split("\0")[:-1]
     return {"self": fields[0], "command_line": fields[1], "cwd": fields[2], "args": fields[3:]}

@@ -27,7 +27,20 @@ test -f "$work/installed-build/MyLauncher.exe"
 x86_64-w64-mingw32-windres -I"$work/prefix/include" "$src/examples/launcher/launcher.rc" -O coff -o "$work/launcher.res"
 x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -static -I"$work/prefix/include" \
     "$src/examples/launcher/main.cpp" "$work/launcher.res" \
-    -L"$work/prefix/lib" -lkes_selfupdate -lkes_common -lshell32 -lversion -luser32 -o "$work/Plain.exe"
+    -L"$work/prefix/lib" -lkes_selfupdate -lkes_common -o "$work/Plain.exe"
+
+echo "== what the routine adds to a launcher's imports: only Known DLLs, nothing a planted DLL replaces"
+# Windows' Known DLLs that a launcher of this kind may import; version.dll is
+# not one of them.
+known="kernel32.dll msvcrt.dll user32.dll shell32.dll advapi32.dll gdi32.dll ole32.dll oleaut32.dll shlwapi.dll"
+for exe in "$work/cmake-build/"{MyLauncher,MyGuiLauncher,MyGuiLauncherNarrow}.exe "$work/installed-build/MyLauncher.exe" \
+           "$work/Plain.exe" "$build/bin/reference_launcher_1_2.exe"; do
+    dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z')
+    echo "${exe##*/}:" $dlls
+    for dll in $dlls; do
+        [[ " $known " == *" $dll "* ]] || { echo "FAIL: ${exe##*/} imports $dll, which is not a Known DLL"; exit 1; }
+    done
+done
 
 echo "== the two launchers in one folder: the older hands over"
 # The game folder sits on the prefix's own C: drive, a short path whatever the

@@ -27,6 +27,6 @@ done
 console=$(compile "$src/examples/launcher/main.cpp")
 gui=$(compile "$src/examples/gui_launcher/main.cpp")
 link=(x86_64-w64-mingw32-g++-posix -static)
-"${link[@]}" "$console" "${library[@]}" -lshell32 -lversion -luser32 -o "$work/MyLauncher.exe"
-"${link[@]}" -mwindows -municode "$gui" "${library[@]}" -lshell32 -lversion -luser32 -o "$work/MyGuiLauncher.exe"
+"${link[@]}" "$console" "${library[@]}" -o "$work/MyLauncher.exe"
+"${link[@]}" -mwindows -municode "$gui" "${library[@]}" -o "$work/MyGuiLauncher.exe"
 echo "clang $(clang++ --version | sed -n 's/.*clang version \([0-9.]*\).*/\1/p'): ${#library[@]} library sources and two example launchers compiled with -Werror, linked with MinGW"

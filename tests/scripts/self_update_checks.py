@@ -26,7 +26,7 @@ def capture_tool():
     return copy
 
 
-def capture(program, args=(), children=False, argv0=None, cwd=None, delete_when=None):
+def capture(program, args=(), children=False, argv0=None, cwd=None, delete_when=None, env_extra=None):
     """Runs program under the capture tool; returns (exit code, list of writes).
     delete_when=(text, file): the file vanishes when the program writes text."""
     out_file = os.path.join(kt.SCRATCH, "capture-%d.bin" % os.getpid())
@@ -35,7 +35,8 @@ def capture(program, args=(), children=False, argv0=None, cwd=None, delete_when=
     if delete_when:
         options += ["--delete-when", delete_when[0], kt.windows_path(delete_when[1])]
     for _ in range(2):
-        code, out, err = kt.run_wine(capture_tool(), options + [kt.windows_path(program), *args], cwd=cwd)
+        code, out, err = kt.run_wine(capture_tool(), options + [kt.windows_path(program), *args], cwd=cwd,
+                                     env_extra=env_extra)
         if code == 2 or not os.path.exists(out_file):
             raise AssertionError(f"kes-debug-capture failed with {code}:\n"
                                  f"{(out + err).decode('utf-8', 'replace')[-2000:]}")
@@ -226,11 +227,19 @@ class Scan(unittest.TestCase):
                                                     " -- build bug, bypassing scan")])
             self.assertEqual(kt.started_launchers(folder), ["L10.exe"])
 
-    def test_own_version_resource_missing(self):
-        folder = self.folder("no_self_version", [("ref_no_version.exe", "L10.exe"), ("ref_2_0_0_0.exe", "L20.exe")])
-        code, writes = self.run_launcher(folder, "L10.exe")
-        self.assertEqual(lines_of(writes), [msg("self has no valid VS_VERSIONINFO -- bypassing scan")])
-        self.assertEqual(kt.started_launchers(folder), ["L10.exe"])
+    def test_own_version_resource_unreadable(self):
+        # (launcher, DLL overrides, lines before the bypass)
+        rows = [
+            ("ref_no_version.exe", None, []),
+            # Wine told never to load version.dll: every file reads as unreadable.
+            ("ref_1_0_0_0.exe", "version=", [b"version library not loaded from the system folder: GLE=126"]),
+        ]
+        for built, overrides, before in rows:
+            folder = self.folder("no_self_version", [(built, "L10.exe"), ("ref_2_0_0_0.exe", "L20.exe")])
+            env = {"WINEDLLOVERRIDES": "mscoree,mshtml=;" + overrides} if overrides else None
+            code, writes = self.run_launcher(folder, "L10.exe", env_extra=env)
+            self.assertEqual(lines_of(writes), before + [msg("self has no valid VS_VERSIONINFO -- bypassing scan")])
+            self.assertEqual(kt.started_launchers(folder), ["L10.exe"])
 
     def test_newer_sibling_that_cannot_start(self):
         folder = self.folder("bad_newer", [("ref_1_0_0_0.exe", "L10.exe"), ("fx_family_dll.dll", "L50.exe")])

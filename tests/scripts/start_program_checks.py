@@ -225,30 +225,40 @@ class CommandLineLimit(unittest.TestCase):
 
 
 class DllPlanting(unittest.TestCase):
+    # (program started, files placed, launcher it must start, that launcher's
+    # arguments, programs the planted version.dll may be loaded into)
+    ROWS = [
+        # The fixture launcher loads version.dll by name, so the plant is live
+        # in this folder; the start program must not be among its victims.
+        ("KestrelwoodStart.exe", [("KestrelwoodStart.exe", "KestrelwoodStart.exe"),
+                                  ("fx_family_1_2_0_0.exe", "Launcher.exe")], "Launcher.exe", ["--planted"],
+         ["Launcher.exe"]),
+        # Launchers that link the self-update routine: the older hands over,
+        # and neither loads the plant.
+        ("L10.exe", [("ref_1_0_0_0.exe", "L10.exe"), ("ref_2_0_0_0.exe", "L20.exe")], "L20.exe",
+         ["--planted", "--no-self-update-scan"], []),
+    ]
+
     def test_version_dll_in_the_game_folder_is_never_loaded(self):
-        folder = kt.fresh_dir("planting")
-        kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
-        kt.place(folder, "fx_family_1_2_0_0.exe", "Launcher.exe")
-        kt.place(folder, "planted_version.dll", "version.dll")
-        code, _, _ = kt.run_wine(os.path.join(folder, "KestrelwoodStart.exe"), ["--planted"], cwd=folder,
-                                 env_extra={"WINEDLLOVERRIDES": "mscoree,mshtml=;version=n,b"})
-        self.assertEqual(code, 0)
-        record = kt.read_record(os.path.join(folder, "Launcher.exe"))
-        self.assertIsNotNone(record, "the start program did not start the launcher")
-        self.assertEqual(record["args"][1:], ["--planted"])
-        log = os.path.join(folder, "planted-loads.txt")
-        for _ in range(100):
-            if os.path.exists(log):
-                break
-            kt.time.sleep(0.05)
-        loaders = []
-        if os.path.exists(log):
-            with open(log, "rb") as f:
-                loaders = f.read().decode("utf-16-le").splitlines()
-        # The launcher loads version.dll by name, so the plant is live in this
-        # folder; the start program must not be among its victims.
-        self.assertIn(kt.windows_path(os.path.join(folder, "Launcher.exe")), loaders)
-        self.assertNotIn(kt.windows_path(os.path.join(folder, "KestrelwoodStart.exe")), loaders)
+        for starter, files, started, args, victims in self.ROWS:
+            with self.subTest(starter=starter):
+                folder = kt.fresh_dir("planting_" + starter[:-4])
+                for built, name in files:
+                    kt.place(folder, built, name)
+                kt.place(folder, "planted_version.dll", "version.dll")
+                code, _, _ = kt.run_wine(os.path.join(folder, starter), ["--planted"], cwd=folder,
+                                         env_extra={"WINEDLLOVERRIDES": "mscoree,mshtml=;version=n,b"})
+                self.assertEqual(code, 0)
+                record = kt.read_record(os.path.join(folder, started))
+                self.assertIsNotNone(record, f"{starter} did not start {started}")
+                self.assertEqual(record["args"][1:], args)
+                log = os.path.join(folder, "planted-loads.txt")
+                kt.wait_for(lambda: os.path.exists(log) or not victims, 5.0)
+                loaders = []
+                if os.path.exists(log):
+                    with open(log, "rb") as f:
+                        loaders = f.read().decode("utf-16-le").splitlines()
+                self.assertEqual(loaders, [kt.windows_path(os.path.join(folder, v)) for v in victims])
 
 
 class Inspect(unittest.TestCase):

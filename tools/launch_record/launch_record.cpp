@@ -1,9 +1,10 @@
 #include "launch_record.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <string>
+
+#include "common/command_line.h"
 
 namespace kes {
 
@@ -34,11 +35,10 @@ bool writeLaunchRecord() {
     appendField(record, GetCommandLineW());
     appendField(record, cwd);
     int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    for (int i = 0; argv != nullptr && i < argc; ++i) {
-        appendField(record, argv[i]);
+    const UniqueArgv argv = splitCommandLine(GetCommandLineW(), argc);
+    for (int i = 0; argv && i < argc; ++i) {
+        appendField(record, argv.get()[i]);
     }
-    LocalFree(argv);
 
     // A reader never sees half a record: write under another name, then rename.
     const std::wstring finalPath = launchRecordPath(self);

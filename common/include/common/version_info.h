@@ -26,6 +26,12 @@ constexpr std::uint64_t packVersion(std::uint16_t major, std::uint16_t minor,
 
 // Never fails loudly: an unreadable file gives an invalid, all-zero record; a
 // readable one without the key gives a valid record with an empty launcherId.
+// The platform's version library is loaded from the system folder at the
+// first call; when it cannot be, every file reads as unreadable.
 LauncherVersionInfo readLauncherVersionInfo(const std::string& path);
+
+// 0 once the version library is loaded; otherwise the Windows error of the
+// failed load, which stays for the life of the process.
+unsigned long versionLibraryLoadError();
 
 }  // namespace kes
