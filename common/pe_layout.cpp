@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -12,27 +13,12 @@ namespace kes {
 
 namespace {
 
-// The layout facts this check relies on, as the PE format fixes them:
-//
-//   at 0x3C            offset of "PE\0\0", then the 20-byte file header
-//   file header +2     number of sections       +16  size of the optional header
-//   optional header    magic 0x10B (32-bit): data directories at +96, their count at +92
-//                      magic 0x20B (64-bit): data directories at +112, their count at +108
-//                      size of the headers at +60
-//   data directory 2   the resource directory: RVA and size
-//   section header     40 bytes: virtual address +12, raw size +16, raw offset +20
-//   resource directory 16 bytes, counts of named and id entries at +12 and +14,
-//                      then 8-byte entries: name or id, offset (high bit: a
-//                      sub-directory), offsets counted from the root directory
-//   data entry         16 bytes: RVA and size of the resource's bytes
-//
-// Version resources sit under type 16, name 1, in any language.
 constexpr std::uint32_t kWindowSize = 4096;
-constexpr std::uint16_t kVersionType = 16;
-constexpr std::uint16_t kVersionName = 1;
-constexpr std::uint32_t kSubdirectoryBit = 0x80000000u;
 // The platform's loader takes no more sections than this; nor does the check.
-constexpr std::uint16_t kMaxSections = 96;
+constexpr WORD kMaxSections = 96;
+// The resource type of version resources (RT_VERSION, which winnt.h spells
+// as a pointer); their name is VS_VERSION_INFO.
+constexpr WORD kVersionType = 16;
 
 // One small window of the file, moved only when a read falls outside it.
 // Nothing is sized by what the file claims, and the file's size is never
@@ -78,91 +64,158 @@ const unsigned char* view(FileWindow& window, std::uint64_t offset, std::uint32_
     return window.bytes + (offset - window.start);
 }
 
-// A little-endian value at `offset`, as the PE format stores every field.
-template <typename T>
-bool readValue(FileWindow& window, std::uint64_t offset, T& value) {
-    const unsigned char* p = view(window, offset, sizeof value);
+bool readBytes(FileWindow& window, std::uint64_t offset, void* out, std::uint32_t count) {
+    const unsigned char* p = view(window, offset, count);
     if (p == nullptr) {
         return false;
     }
-    std::memcpy(&value, p, sizeof value);
+    std::memcpy(out, p, count);
     return true;
 }
 
-// Whether the file reaches `end`: a byte already read there, or one more read.
-bool reaches(FileWindow& headers, FileWindow& resources, std::uint64_t end) {
-    for (const FileWindow* window : {&headers, &resources}) {
-        if (end > window->start && end <= window->start + window->length) {
-            return true;
-        }
-    }
-    unsigned char last = 0;
-    DWORD got = 0;
-    return readAt(headers.file, end - 1, &last, 1, got) && got == 1;
+// A structure of the PE format at `offset`, as it is stored: little-endian,
+// packed as winnt.h declares it.
+template <typename T>
+bool readValue(FileWindow& window, std::uint64_t offset, T& value) {
+    return readBytes(window, offset, &value, sizeof value);
 }
 
-struct Section {
-    std::uint32_t virtualAddress = 0;
-    std::uint32_t rawSize = 0;
-    std::uint32_t rawOffset = 0;
-};
-
-// The section table, read once from the window over the headers.
+// What the check has learnt of one image, shared by its steps. Two windows,
+// so that an intact launcher costs two reads and a one-byte read at its end:
+// one over the headers and section table, one over the resource directory.
 struct Image {
-    std::uint16_t sectionCount = 0;
-    Section sections[kMaxSections];
+    FileWindow headers;
+    FileWindow resources;
+    WORD sectionCount = 0;
+    IMAGE_SECTION_HEADER sections[kMaxSections];
+    DWORD headersSize = 0;
+    DWORD resourceRva = 0;  // 0: the image has no resources
+    // The resource section's raw data, from the root directory on.
+    std::uint64_t resourceRoot = 0;
+    std::uint64_t resourceEnd = 0;
 };
 
-bool readSections(FileWindow& headers, std::uint64_t table, Image& image) {
-    for (std::uint16_t i = 0; i < image.sectionCount; ++i) {
-        const std::uint64_t header = table + std::uint64_t{i} * 40;
-        Section& s = image.sections[i];
-        if (!readValue(headers, header + 12, s.virtualAddress) || !readValue(headers, header + 16, s.rawSize) ||
-            !readValue(headers, header + 20, s.rawOffset)) {
-            return false;
+enum class Headers { NotAnImage, Damaged, Sound };
+
+// Where the two forms of the optional header keep what the check needs.
+struct OptionalHeaderForm {
+    std::size_t sizeOfHeaders;
+    std::size_t directoryCount;
+    std::size_t resourceRva;
+};
+
+template <typename OptionalHeader>
+constexpr OptionalHeaderForm formOf() {
+    return {offsetof(OptionalHeader, SizeOfHeaders), offsetof(OptionalHeader, NumberOfRvaAndSizes),
+            offsetof(OptionalHeader, DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress)};
+}
+
+// SizeOfHeaders and the resource directory's address.
+bool readOptionalHeader(Image& image, std::uint64_t at, const OptionalHeaderForm& form) {
+    DWORD directoryCount = 0;
+    if (!readValue(image.headers, at + form.sizeOfHeaders, image.headersSize) ||
+        !readValue(image.headers, at + form.directoryCount, directoryCount)) {
+        return false;
+    }
+    if (directoryCount <= IMAGE_DIRECTORY_ENTRY_RESOURCE) {
+        return true;  // no resources: nothing for the platform to follow
+    }
+    return readValue(image.headers, at + form.resourceRva, image.resourceRva);
+}
+
+// The DOS and NT headers and the section table, all from the first window.
+Headers readHeaders(Image& image) {
+    IMAGE_DOS_HEADER dos;
+    DWORD signature = 0;
+    if (!readValue(image.headers, 0, dos) || dos.e_magic != IMAGE_DOS_SIGNATURE) {
+        return Headers::NotAnImage;
+    }
+    const std::uint64_t ntHeaders = static_cast<std::uint32_t>(dos.e_lfanew);
+    if (!readValue(image.headers, ntHeaders, signature) || signature != IMAGE_NT_SIGNATURE) {
+        return Headers::NotAnImage;
+    }
+    const std::uint64_t fileHeaderAt = ntHeaders + sizeof signature;
+    const std::uint64_t optionalHeaderAt = fileHeaderAt + sizeof(IMAGE_FILE_HEADER);
+    IMAGE_FILE_HEADER fileHeader;
+    WORD magic = 0;
+    if (!readValue(image.headers, fileHeaderAt, fileHeader) || !readValue(image.headers, optionalHeaderAt, magic) ||
+        fileHeader.NumberOfSections > kMaxSections) {
+        return Headers::Damaged;
+    }
+    image.sectionCount = fileHeader.NumberOfSections;
+    const std::uint64_t sectionTable = optionalHeaderAt + fileHeader.SizeOfOptionalHeader;
+    for (WORD i = 0; i < image.sectionCount; ++i) {
+        if (!readValue(image.headers, sectionTable + std::uint64_t{i} * sizeof(IMAGE_SECTION_HEADER),
+                       image.sections[i])) {
+            return Headers::Damaged;
         }
     }
-    return true;
+    if (magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC && magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+        return Headers::Damaged;
+    }
+    const OptionalHeaderForm form = magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC ? formOf<IMAGE_OPTIONAL_HEADER32>()
+                                                                           : formOf<IMAGE_OPTIONAL_HEADER64>();
+    return readOptionalHeader(image, optionalHeaderAt, form) ? Headers::Sound : Headers::Damaged;
 }
 
 // The first section whose raw data covers `rva`, as the platform looks it up.
-const Section* findSection(const Image& image, std::uint32_t rva) {
-    for (std::uint16_t i = 0; i < image.sectionCount; ++i) {
-        const Section& s = image.sections[i];
-        if (s.virtualAddress <= rva && rva - s.virtualAddress < s.rawSize) {
+const IMAGE_SECTION_HEADER* findSection(const Image& image, DWORD rva) {
+    for (WORD i = 0; i < image.sectionCount; ++i) {
+        const IMAGE_SECTION_HEADER& s = image.sections[i];
+        if (s.VirtualAddress <= rva && rva - s.VirtualAddress < s.SizeOfRawData) {
             return &s;
         }
     }
     return nullptr;
 }
 
-// The resource directory's bytes: [begin, end) of the file.
-struct ResourceArea {
-    std::uint64_t root = 0;
-    std::uint64_t end = 0;
-};
+// The end of what the loader maps from the file: the headers and every
+// section's raw data.
+std::uint64_t imageEnd(const Image& image) {
+    std::uint64_t end = image.headersSize;
+    for (WORD i = 0; i < image.sectionCount; ++i) {
+        const IMAGE_SECTION_HEADER& s = image.sections[i];
+        const std::uint64_t sectionEnd = std::uint64_t{s.PointerToRawData} + s.SizeOfRawData;
+        if (s.SizeOfRawData != 0 && sectionEnd > end) {
+            end = sectionEnd;
+        }
+    }
+    return end;
+}
 
-// Calls visit(name, target) for each entry of the directory at `offset` (from
-// the root), once the directory's header and all its entries are known to lie
-// in the area; stops at the first visit that fails.
+// Whether the file reaches `end`: a byte already read there, or one more read.
+bool reaches(Image& image, std::uint64_t end) {
+    if (end == 0) {
+        return true;
+    }
+    for (const FileWindow* window : {&image.headers, &image.resources}) {
+        if (end > window->start && end <= window->start + window->length) {
+            return true;
+        }
+    }
+    unsigned char last = 0;
+    DWORD got = 0;
+    return readAt(image.headers.file, end - 1, &last, 1, got) && got == 1;
+}
+
+// Calls visit(entry) for each entry of the directory at `offset` (from the
+// root), once the directory and all its entries are known to lie in the
+// resource section; stops at the first visit that fails.
 template <typename Visit>
-bool forEachEntry(FileWindow& window, const ResourceArea& area, std::uint32_t offset, Visit visit) {
-    const std::uint64_t at = area.root + offset;
-    std::uint16_t named = 0;
-    std::uint16_t ids = 0;
-    if (at + 16 > area.end || !readValue(window, at + 12, named) || !readValue(window, at + 14, ids)) {
+bool forEachEntry(Image& image, DWORD offset, Visit visit) {
+    const std::uint64_t at = image.resourceRoot + offset;
+    IMAGE_RESOURCE_DIRECTORY directory;
+    if (at + sizeof directory > image.resourceEnd || !readValue(image.resources, at, directory)) {
         return false;
     }
-    const std::uint64_t entries = at + 16;
-    const std::uint32_t count = std::uint32_t{named} + ids;
-    if (entries + std::uint64_t{count} * 8 > area.end) {
+    const std::uint64_t entries = at + sizeof directory;
+    const std::uint32_t count = std::uint32_t{directory.NumberOfNamedEntries} + directory.NumberOfIdEntries;
+    if (entries + std::uint64_t{count} * sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY) > image.resourceEnd) {
         return false;
     }
     for (std::uint32_t i = 0; i < count; ++i) {
-        std::uint32_t name = 0;
-        std::uint32_t target = 0;
-        if (!readValue(window, entries + std::uint64_t{i} * 8, name) ||
-            !readValue(window, entries + std::uint64_t{i} * 8 + 4, target) || !visit(name, target)) {
+        IMAGE_RESOURCE_DIRECTORY_ENTRY entry;
+        if (!readValue(image.resources, entries + std::uint64_t{i} * sizeof entry, entry) || !visit(entry)) {
             return false;
         }
     }
@@ -171,124 +224,106 @@ bool forEachEntry(FileWindow& window, const ResourceArea& area, std::uint32_t of
 
 // The bytes that a data entry names must lie in the file, found the way the
 // platform finds them: through the section that holds their RVA.
-bool checkDataEntry(FileWindow& headers, FileWindow& resources, const Image& image, const ResourceArea& area,
-                    std::uint32_t offset) {
-    const std::uint64_t at = area.root + offset;
-    std::uint32_t rva = 0;
-    std::uint32_t size = 0;
-    if (at + 16 > area.end || !readValue(resources, at, rva) || !readValue(resources, at + 4, size)) {
+bool checkDataEntry(Image& image, DWORD offset) {
+    const std::uint64_t at = image.resourceRoot + offset;
+    IMAGE_RESOURCE_DATA_ENTRY data;
+    if (at + sizeof data > image.resourceEnd || !readValue(image.resources, at, data)) {
         return false;
     }
-    const Section* section = findSection(image, rva);
+    const IMAGE_SECTION_HEADER* section = findSection(image, data.OffsetToData);
     if (section == nullptr) {
         return false;
     }
-    const std::uint64_t data = std::uint64_t{rva} - section->virtualAddress + section->rawOffset;
-    return size == 0 || reaches(headers, resources, data + size);
+    const std::uint64_t begin = std::uint64_t{data.OffsetToData} - section->VirtualAddress + section->PointerToRawData;
+    return data.Size == 0 || reaches(image, begin + data.Size);
 }
 
 // Every sub-directory under the entries whose id is `id`: the platform
-// searches entries by id and may land on any of them.
+// searches entries by id (the low 16 bits, whatever the name bit says) and may
+// land on any of them.
 template <typename Visit>
-bool forEachSubdirectoryWithId(FileWindow& window, const ResourceArea& area, std::uint32_t directory,
-                               std::uint16_t id, Visit visit) {
-    return forEachEntry(window, area, directory, [&](std::uint32_t name, std::uint32_t target) {
-        return (name & 0xFFFFu) != id || (target & kSubdirectoryBit) == 0 || visit(target & ~kSubdirectoryBit);
+bool forEachSubdirectoryWithId(Image& image, DWORD directory, WORD id, Visit visit) {
+    return forEachEntry(image, directory, [&](const IMAGE_RESOURCE_DIRECTORY_ENTRY& entry) {
+        return entry.Id != id || !entry.DataIsDirectory || visit(entry.OffsetToDirectory);
     });
 }
 
-// Any language of the version resource may be the one the platform picks.
-bool checkLanguages(FileWindow& headers, FileWindow& resources, const Image& image, const ResourceArea& area,
-                    std::uint32_t directory) {
-    return forEachEntry(resources, area, directory, [&](std::uint32_t, std::uint32_t target) {
-        return (target & kSubdirectoryBit) != 0 || checkDataEntry(headers, resources, image, area, target);
-    });
-}
-
-enum class Layout { NotAnImage, Damaged, Sound };
-
-// Two windows, so that an intact launcher costs two reads: one over the
-// headers and section table, one over the resource directory.
-Layout checkLayout(FileWindow& headers) {
-    std::uint16_t mz = 0;
-    std::uint32_t peOffset = 0;
-    std::uint32_t signature = 0;
-    if (!readValue(headers, 0, mz) || mz != 0x5A4D || !readValue(headers, 0x3C, peOffset) ||
-        !readValue(headers, peOffset, signature) || signature != 0x00004550) {
-        return Layout::NotAnImage;
-    }
-    const std::uint64_t fileHeader = std::uint64_t{peOffset} + 4;
-    const std::uint64_t optionalHeader = fileHeader + 20;
-    Image image;
-    std::uint16_t optionalSize = 0;
-    std::uint16_t magic = 0;
-    if (!readValue(headers, fileHeader + 2, image.sectionCount) ||
-        !readValue(headers, fileHeader + 16, optionalSize) || !readValue(headers, optionalHeader, magic)) {
-        return Layout::Damaged;
-    }
-    if (image.sectionCount > kMaxSections || !readSections(headers, optionalHeader + optionalSize, image)) {
-        return Layout::Damaged;
-    }
-    std::uint32_t directoriesAt = 0;
-    if (magic == 0x10B) {
-        directoriesAt = 96;
-    } else if (magic == 0x20B) {
-        directoriesAt = 112;
-    } else {
-        return Layout::Damaged;
-    }
-    std::uint32_t directoryCount = 0;
-    std::uint32_t headersSize = 0;
-    if (!readValue(headers, optionalHeader + directoriesAt - 4, directoryCount) ||
-        !readValue(headers, optionalHeader + 60, headersSize)) {
-        return Layout::Damaged;
-    }
-    if (directoryCount <= 2) {
-        return Layout::Sound;  // no resources: nothing for the platform to follow
-    }
-    std::uint32_t resourceRva = 0;
-    if (!readValue(headers, optionalHeader + directoriesAt + 2 * 8, resourceRva)) {
-        return Layout::Damaged;
-    }
-    if (resourceRva == 0) {
-        return Layout::Sound;
+// The path to the version resource, type -> name -> every language (any of
+// which may be the one the platform picks), and the data each names.
+bool checkVersionResource(Image& image) {
+    if (image.resourceRva == 0) {
+        return true;
     }
     // A directory inside the headers would be read as a file offset; no
     // linker puts it there.
-    const Section* section = resourceRva < headersSize ? nullptr : findSection(image, resourceRva);
+    const IMAGE_SECTION_HEADER* section =
+        image.resourceRva < image.headersSize ? nullptr : findSection(image, image.resourceRva);
     if (section == nullptr) {
-        return Layout::Damaged;
+        return false;
     }
-    ResourceArea area;
-    area.root = std::uint64_t{resourceRva} - section->virtualAddress + section->rawOffset;
-    area.end = std::uint64_t{section->rawOffset} + section->rawSize;
-    FileWindow resources;
-    resources.file = headers.file;
-    const bool sound = forEachSubdirectoryWithId(resources, area, 0, kVersionType, [&](std::uint32_t names) {
-        return forEachSubdirectoryWithId(resources, area, names, kVersionName, [&](std::uint32_t languages) {
-            return checkLanguages(headers, resources, image, area, languages);
+    image.resourceRoot = std::uint64_t{image.resourceRva} - section->VirtualAddress + section->PointerToRawData;
+    image.resourceEnd = std::uint64_t{section->PointerToRawData} + section->SizeOfRawData;
+    image.resources.file = image.headers.file;
+    return forEachSubdirectoryWithId(image, 0, kVersionType, [&](DWORD names) {
+        return forEachSubdirectoryWithId(image, names, VS_VERSION_INFO, [&](DWORD languages) {
+            return forEachEntry(image, languages, [&](const IMAGE_RESOURCE_DIRECTORY_ENTRY& entry) {
+                return entry.DataIsDirectory || checkDataEntry(image, entry.OffsetToData);
+            });
         });
     });
-    return sound ? Layout::Sound : Layout::Damaged;
+}
+
+LayoutReport reportOf(LayoutVerdict verdict) {
+    LayoutReport report;
+    report.verdict = verdict;
+    return report;
+}
+
+LayoutReport unreadable() {
+    LayoutReport report;
+    report.error = GetLastError();
+    return report;
+}
+
+LayoutReport cutShort(std::uint64_t imageBytes) {
+    LayoutReport report = reportOf(LayoutVerdict::CutShort);
+    report.imageBytes = imageBytes;
+    return report;
 }
 
 }  // namespace
 
-bool isVersionResourceSafeToRead(const std::string& path) {
+LayoutReport checkExecutableLayout(const std::string& path) {
     const std::wstring widePath = utf8ToWide(path);
-    // Every sharing mode: an updater writing or replacing the file is never blocked.
+    // Writers are not let in while the file is looked at, and a file that a
+    // writer has open cannot be opened so: an update still being written is
+    // passed over (its start would fail with the same sharing violation).
+    // Delete sharing lets an updater remove or rename the file meanwhile.
     const UniqueHandle file = makeUniqueFileHandle(CreateFileW(widePath.c_str(), GENERIC_READ,
-                                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        return false;
+        return unreadable();
     }
-    FileWindow headers;
-    headers.file = file.get();
-    if (!readWindowAt(headers, 0)) {
-        return false;
+    Image image;
+    image.headers.file = file.get();
+    if (!readWindowAt(image.headers, 0)) {
+        return unreadable();
     }
-    return checkLayout(headers) != Layout::Damaged;
+    const Headers headers = readHeaders(image);
+    if (headers == Headers::NotAnImage) {
+        return reportOf(LayoutVerdict::Readable);
+    }
+    if (headers == Headers::Damaged) {
+        return reportOf(LayoutVerdict::Damaged);
+    }
+    // The resource walk first: its window may already hold the image's end.
+    const bool versionResourceSound = checkVersionResource(image);
+    const std::uint64_t end = imageEnd(image);
+    if (!reaches(image, end)) {
+        return cutShort(end);
+    }
+    return reportOf(versionResourceSound ? LayoutVerdict::Readable : LayoutVerdict::Damaged);
 }
 
 }  // namespace kes

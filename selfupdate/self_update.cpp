@@ -11,6 +11,7 @@
 #include "common/pe_layout.h"
 #include "common/sibling_executables.h"
 #include "common/version_info.h"
+#include "common/version_library.h"
 #include "common/win_owners.h"
 #include "kestrelwood/self_update.h"
 #include "skip_flag.h"
@@ -88,8 +89,9 @@ bool scanAndHandOver(bool skipFlagPresent) {
     }
     // Without the version library every file reads as unreadable, this
     // launcher too; the log says why before it says so.
-    if (versionLibraryLoadError() != ERROR_SUCCESS) {
-        debugLogf("version library not loaded from the system folder: GLE=%lu", versionLibraryLoadError());
+    const DWORD versionLibraryError = systemVersionLibrary().loadError;
+    if (versionLibraryError != ERROR_SUCCESS) {
+        debugLogf("version library not loaded from the system folder: GLE=%lu", versionLibraryError);
     }
     const LauncherVersionInfo self = readLauncherVersionInfo(selfPath);
     if (!self.valid) {

@@ -1,10 +1,10 @@
 #include "launcher_selection.h"
 
+#include <utility>
+
 #include "common/encoding.h"
 #include "common/launcher_family.h"
 #include "common/path_compare.h"
-#include "common/pe_layout.h"
-#include "common/version_info.h"
 
 namespace kes {
 
@@ -22,32 +22,43 @@ bool isPreferredLauncher(std::uint64_t version, const std::wstring& path, std::u
     return chosenPath.empty() || version > chosenVersion || (version == chosenVersion && path < chosenPath);
 }
 
-std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath) {
-    return selectNewestLauncher(candidates, selfPath, isVersionResourceSafeToRead);
+Candidate classifyCandidate(const std::string& candidate, const std::wstring& selfPath, LayoutCheck checkLayout) {
+    Candidate result;
+    result.path = utf8ToWideStrict(candidate);
+    // A damaged file drops out like an unreadable one, before the platform's
+    // version library can fault on it.
+    result.layout = checkLayout(candidate);
+    if (result.layout.verdict == LayoutVerdict::Unreadable) {
+        result.kind = CandidateKind::Unreadable;
+        return result;
+    }
+    if (result.layout.verdict != LayoutVerdict::Readable) {
+        result.kind = CandidateKind::Damaged;
+        return result;
+    }
+    result.info = readLauncherVersionInfo(candidate);
+    if (!result.info.valid) {
+        result.kind = CandidateKind::NoVersionResource;
+    } else if (isSameFile(selfPath, result.path)) {
+        result.kind = CandidateKind::Self;
+    } else if (!isLauncherFamilyId(result.info.launcherId)) {
+        result.kind = CandidateKind::OtherFamily;
+    } else {
+        result.kind = CandidateKind::Launcher;
+    }
+    return result;
 }
 
 std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath,
-                                  LayoutCheck isSafeToRead) {
+                                  LayoutCheck checkLayout) {
     std::wstring chosenPath;
     std::uint64_t chosenVersion = 0;
-
-    for (const std::string& candidate : candidates) {
-        // A damaged file drops out like an unreadable one, before the
-        // platform's version library can fault on it.
-        if (!isSafeToRead(candidate)) {
-            continue;
-        }
-        const LauncherVersionInfo info = readLauncherVersionInfo(candidate);
-        const std::wstring widePath = utf8ToWideStrict(candidate);
-        if (!info.valid || !isLauncherFamilyId(info.launcherId)) {
-            continue;
-        }
-        if (isSameFile(selfPath, widePath)) {
-            continue;
-        }
-        if (isPreferredLauncher(info.packed, widePath, chosenVersion, chosenPath)) {
-            chosenPath = widePath;
-            chosenVersion = info.packed;
+    for (const std::string& path : candidates) {
+        Candidate candidate = classifyCandidate(path, selfPath, checkLayout);
+        if (candidate.kind == CandidateKind::Launcher &&
+            isPreferredLauncher(candidate.info.packed, candidate.path, chosenVersion, chosenPath)) {
+            chosenPath = std::move(candidate.path);
+            chosenVersion = candidate.info.packed;
         }
     }
     return chosenPath;

@@ -1,23 +1,47 @@
-// Which launcher the start program starts.
+// Which launcher the start program starts, and what it makes of every other
+// file in the folder.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "common/pe_layout.h"
+#include "common/version_info.h"
+
 namespace kes {
+
+// The one judgement of a candidate, shared by the selection and kes-inspect,
+// made in this order; the first that applies is the answer.
+enum class CandidateKind {
+    Damaged,            // the layout check rejects it (layout says why)
+    Unreadable,         // it cannot be opened or read (layout.error says why)
+    NoVersionResource,  // no version resource with a full fixed file version
+    Self,               // the running start program itself (info is filled in)
+    OtherFamily,        // a version resource without the family's identifier
+    Launcher,           // a launcher of the family, which may be chosen
+};
+
+struct Candidate {
+    CandidateKind kind = CandidateKind::Unreadable;
+    std::wstring path;          // UTF-16, as it would be started
+    LayoutReport layout;        // what the layout check found
+    LauncherVersionInfo info;   // from NoVersionResource on: what the version resource says
+};
+
+// The check that runs before a candidate's version resource is read; the
+// start program uses checkExecutableLayout. The benchmark measures the
+// selection without it.
+using LayoutCheck = LayoutReport (*)(const std::string& path);
+
+Candidate classifyCandidate(const std::string& candidate, const std::wstring& selfPath,
+                            LayoutCheck checkLayout = checkExecutableLayout);
 
 // The newest launcher of the family among the candidates, never the running
 // file itself; equal versions are decided by the UTF-16 order of the paths so
 // the choice does not depend on the listing order. Empty when none qualifies.
-std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath);
-
-// The same selection with the check that runs before a candidate's version
-// resource is read given by the caller; the one above passes
-// isVersionResourceSafeToRead. The benchmark measures the selection without it.
-using LayoutCheck = bool (*)(const std::string& path);
 std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath,
-                                  LayoutCheck isSafeToRead);
+                                  LayoutCheck checkLayout = checkExecutableLayout);
 
 // The self test: two paths name the same file when their normalised forms are
 // the same text; two paths without a normalised form count as the same too.

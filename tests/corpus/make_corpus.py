@@ -4,16 +4,25 @@ random, truncated programs, or programs whose resource directory or version
 resource is corrupted. Deterministic for a given seed, which is printed and
 written to corpus/SEED so that a failure can be reproduced.
 
+It also writes, from launchers newer than the intact ones beside which the
+tests place the corpus (a stripped one, whose relocations come last, and one
+with debug sections), copies cut at every section boundary after the
+resources, inside the last section and one byte short of the image's end: an
+update still being written, or a download cut short.
+
 It also writes corpus/EXPECTED, the test oracle, from what it knows it wrote
 rather than from any reader: per file, "<name> <may count> <may win>".
-- may count (1/0): the file still holds the family identifier, so a reader may
-  take it for a launcher of the family. Without it, it never counts.
-- may win (1/0): it may also read as a version above the base's 1.1.0.0. Only
-  damage at or before the end of the fixed version record (headers, resource
-  directory, version block header, fixed record) can do that; a truncated
-  copy, or damage behind the fixed record, cannot.
+- may count (1/0): the file still holds the family identifier and the whole
+  image (the headers and every section's raw data), so a reader may take it
+  for a launcher of the family. A copy cut short of its image never counts.
+- may win (1/0): it may also read as a version above the intact launchers'
+  1.2.0.0: a complete copy of a newer launcher, or a copy of the base (1.1.0.0)
+  damaged at or before the end of its fixed version record (headers, resource
+  directory, version block header, fixed record). Damage behind the fixed
+  record cannot do that. When no file of a folder may win, the newest intact
+  launcher must start.
 
-  make_corpus.py --seed N --base launcher.exe --out DIR
+  make_corpus.py --seed N --base launcher.exe --newer launcher.exe [--newer ...] --out DIR
 """
 import argparse
 import os
@@ -32,9 +41,13 @@ class Base:
     """The valid launcher that the corruptions start from, with the offsets of
     its resource directory and version block."""
 
-    def __init__(self, path):
+    def __init__(self, path, newer=False):
         self.data = open(path, "rb").read()
+        self.newer = newer
         pe = pefile.PE(data=self.data)
+        # What the loader maps: the headers and every section's raw data.
+        self.image_end = max([pe.OPTIONAL_HEADER.SizeOfHeaders] +
+                             [s.PointerToRawData + s.SizeOfRawData for s in pe.sections if s.SizeOfRawData])
         self.pe_offset = pe.DOS_HEADER.e_lfanew
         self.section_table = self.pe_offset + 24 + pe.FILE_HEADER.SizeOfOptionalHeader
         self.sections = [(s.PointerToRawData, s.SizeOfRawData) for s in pe.sections]
@@ -69,7 +82,10 @@ def patched(data, offset, fmt, value):
 def expectation(base, content):
     """(may count, may win) of one generated file; see the module's text."""
     may_count = kt.FAMILY_ID.encode("utf-16-le") in content
-    if not may_count or base.data.startswith(content):
+    if base.data.startswith(content):
+        complete = may_count and len(content) >= base.image_end
+        return complete, complete and base.newer
+    if not may_count:
         return may_count, False
     first_change = next(i for i, (a, b) in enumerate(zip(content, base.data)) if a != b)
     return may_count, first_change < base.fixed_end
@@ -169,23 +185,43 @@ def generate(base, rng):
     return files
 
 
+def newer_cuts(newer, label, files):
+    """Copies of a newer launcher cut after its resources; appended to files
+    as (name, bytes, base)."""
+    def add(name, content):
+        files.append((f"{len(files):03d}_newer_{label}_{name}.exe", content, newer))
+
+    add("one_byte_short", newer.data[:newer.image_end - 1])
+    if len(newer.data) > newer.image_end:
+        # Behind the image (a symbol table): the image itself is whole.
+        add("cut_behind_image", newer.data[:newer.image_end + (len(newer.data) - newer.image_end) // 2])
+    after = sorted((start, size) for start, size in newer.sections if size and start > newer.rsrc)
+    for start, _ in after:
+        add(f"cut_{start:x}", newer.data[:start])
+    last_start, last_size = after[-1]
+    add(f"cut_{last_start + last_size // 2:x}", newer.data[:last_start + last_size // 2])
+
+
 def main(argv):
     ap = argparse.ArgumentParser()
     ap.add_argument("--seed", type=int, required=True)
     ap.add_argument("--base", required=True)
+    ap.add_argument("--newer", action="append", default=[], help="a launcher above 1.2.0.0, stripped or not")
     ap.add_argument("--out", required=True)
     args = ap.parse_args(argv)
     rng = random.Random(args.seed)
     base = Base(args.base)
     shutil.rmtree(args.out, ignore_errors=True)
     os.makedirs(args.out)
-    files = generate(base, rng)
-    for name, content in files:
+    files = [(name, content, base) for name, content in generate(base, rng)]
+    for path in args.newer:
+        newer_cuts(Base(path, newer=True), "debug" if "debug" in os.path.basename(path) else "stripped", files)
+    for name, content, _ in files:
         with open(os.path.join(args.out, name), "wb") as f:
             f.write(content)
     with open(os.path.join(args.out, "EXPECTED"), "w") as f:
-        for name, content in files:
-            may_count, may_win = expectation(base, content)
+        for name, content, origin in files:
+            may_count, may_win = expectation(origin, content)
             f.write(f"{name} {int(may_count)} {int(may_win)}\n")
     with open(os.path.join(args.out, "SEED"), "w") as f:
         f.write(f"{args.seed}\n")

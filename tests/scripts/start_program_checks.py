@@ -265,6 +265,7 @@ class Inspect(unittest.TestCase):
     """kes-inspect: a verdict and a plain-words note for each file, the launcher
     the start program would start, and its exit codes."""
     INSPECT = os.path.join(kt.BIN, "kes-inspect.exe")
+    INTACT_SIZE = os.path.getsize(os.path.join(kt.BIN, "fx_family_2_0_0_0.exe"))
     # (built file, name in the folder, verdict, words the note must hold)
     ROWS = [
         ("fx_family_2_0_0_0.exe", "Launcher_a.exe", "chosen", ""),
@@ -282,6 +283,11 @@ class Inspect(unittest.TestCase):
         ("fx_other_family.exe", "Other.exe", "other-family", "another family"),
         ("fx_no_version.exe", "Plain.exe", "no-version-resource", ""),
         (os.path.join("corpus", "240_rsrc_data_size_past_file.exe"), "Cut.exe", "damaged", "damaged"),
+        # A stripped launcher's image ends with the file: one byte short of it.
+        (os.path.join("corpus", "420_newer_stripped_one_byte_short.exe"), "Short.exe", "damaged",
+         "cut short: {:,} of {:,} bytes".format(INTACT_SIZE - 1, INTACT_SIZE)),
+        # Cut behind the image (in its symbol table): the image is whole.
+        (os.path.join("corpus", "424_newer_debug_cut_behind_image.exe"), "Launcher_c.exe", "tie-lost", "sorts first"),
         ("KestrelwoodStart.exe", "KestrelwoodStart.exe", "self", "start program itself"),
     ]
 
@@ -328,6 +334,76 @@ class Inspect(unittest.TestCase):
         for args in (["--verbose"], [kt.windows_path(folder), "second"], [kt.windows_path(folder) + "\\missing"]):
             code, _, err = self.inspect(*args)
             self.assertEqual(code, 2, args)
+
+
+class Landing(unittest.TestCase):
+    """An update lands while players start the game again and again: every
+    start starts the intact older launcher or the complete newer one, never a
+    cut file, and an updater's rename, tried again while it is refused, goes
+    through."""
+    WRITER = os.path.join(kt.BIN, "update_writer.exe")
+    # (how the update lands, the old launcher's name, the name the update is
+    # written under, the name it ends up with)
+    ROWS = [
+        ("in place", "Launcher-1.0.exe", "Launcher-2.0.exe", None),
+        ("renamed into place", "Launcher.exe", "Launcher.exe.part", "Launcher.exe"),
+    ]
+    CHUNK, PAUSE_MS = 2048, 60
+
+    def start_once(self, folder):
+        """One player's start: (seconds it began and ended, launcher started)."""
+        for _ in range(3):
+            begin = kt.time.time()
+            code, _, err = kt.run_wine(os.path.join(folder, "KestrelwoodStart.exe"), cwd=folder,
+                                       env_extra={"WINEDEBUG": "+relay"})
+            end = kt.time.time()
+            boxes = [kt.wide_args(raw) for raw in kt.relay_calls(err, "user32.MessageBoxW")]
+            if code == 0:
+                break
+            # Wine, under load, now and then fails a process start with 1359.
+            self.assertIn(boxes, [[[COULD_NOT_START + "\n\nWindows error: 1359", "Kestrelwood"]]],
+                          f"the start program exited with {code}")
+        self.assertEqual((code, boxes), (0, []))
+        self.assertTrue(kt.wait_for(lambda: kt.started_launchers(folder), 10.0), "no launcher ran")
+        kt.time.sleep(0.1)
+        started = kt.started_launchers(folder)
+        self.assertEqual(len(started), 1, started)
+        kt.clear_records(folder)
+        return begin, end, started[0]
+
+    def test_update_lands_while_the_game_is_started(self):
+        kt.set_relay_include(RELAYED)
+        for mode, old, written, final in self.ROWS:
+            with self.subTest(mode):
+                folder = kt.fresh_dir("landing")
+                kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
+                kt.place(folder, "fx_family_1_0_0_0.exe", old)
+                log = os.path.join(folder, "writer.log")
+                args = [kt.windows_path(os.path.join(kt.BIN, "fx_family_2_0_0_0.exe")),
+                        kt.windows_path(os.path.join(folder, written)), str(self.CHUNK), str(self.PAUSE_MS)]
+                with open(log, "wb") as out:
+                    writer = kt.subprocess.Popen([kt.WINE_RUN, self.WRITER, *args] +
+                                                 ([kt.windows_path(os.path.join(folder, final))] if final else []),
+                                                 stdin=kt.subprocess.DEVNULL, stdout=out, stderr=kt.subprocess.DEVNULL)
+                starts = []
+                while writer.poll() is None:
+                    starts.append(self.start_once(folder))
+                starts += [self.start_once(folder) for _ in range(3)]
+                with open(log, "rb") as f:
+                    report = f.read().decode().split()
+                self.assertEqual((writer.returncode, report[:1]), (0, ["complete"]), report)
+                # FILETIME: 100 ns units since 1601.
+                complete = int(report[1]) / 1e7 - 11644473600
+                before = [s[2] for s in starts if s[1] < complete]
+                after = [s[2] for s in starts if s[0] > complete]
+                newest = final or written
+                self.assertEqual(set(before), {old} if before else set(), "a start before the update was whole")
+                self.assertEqual(set(after), {newest}, "a start after the update was whole")
+                self.assertTrue(set(s[2] for s in starts) <= {old, newest})
+                print(f"{mode}: renames refused {report[2]}; {len(starts)} starts, {len(before)} before the update "
+                      f"was whole, {len(starts) - len(before) - len(after)} while it was completed, {len(after)} after; "
+                      f"started: " + ", ".join(f"{name} {sum(s[2] == name for s in starts)}"
+                                               for name in sorted({old, newest})))
 
 
 class DeepPaths(unittest.TestCase):

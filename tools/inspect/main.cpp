@@ -18,10 +18,8 @@
 #include "common/command_line.h"
 #include "common/encoding.h"
 #include "common/launcher_family.h"
-#include "common/pe_layout.h"
 #include "common/sibling_executables.h"
 #include "common/version_info.h"
-#include "common/win_owners.h"
 #include "start/launcher_selection.h"
 
 namespace {
@@ -90,54 +88,28 @@ struct VersionBlock {
 
     // The value of a string, as stored (a terminating NUL included), clamped
     // to the block; `found` false when the table has no such key.
-    std::wstring value(const char* table, const wchar_t* key, bool& found) const {
-        found = false;
-        if (bytes.empty()) {
-            return {};
-        }
+    std::wstring value(const std::string& table, const wchar_t* key, bool& found) const {
         const std::wstring query = L"\\StringFileInfo\\" + kes::utf8ToWide(table) + L"\\" + key;
-        void* pointer = nullptr;
-        UINT count = 0;
-        if (!VerQueryValueW(bytes.data(), query.c_str(), &pointer, &count) || pointer == nullptr) {
-            return {};
-        }
-        found = true;
-        const auto* begin = static_cast<const wchar_t*>(pointer);
-        const auto* end = reinterpret_cast<const wchar_t*>(bytes.data() + bytes.size());
-        const std::size_t available = begin < end ? static_cast<std::size_t>(end - begin) : 0;
-        return std::wstring(begin, count < available ? count : available);
+        unsigned count = 0;
+        const auto* text = static_cast<const wchar_t*>(kes::findVersionValue(bytes, query.c_str(), sizeof(wchar_t), count));
+        found = text != nullptr;
+        return found ? std::wstring(text, count) : std::wstring();
     }
 
     // The string tables that the translation list names, and the usual ones.
     std::vector<std::string> tables() const {
         std::vector<std::string> names = {"040904B0", "000004B0", "000004E4", "080904B0", "080904E4"};
-        void* pointer = nullptr;
-        UINT length = 0;
-        if (!bytes.empty() && VerQueryValueW(bytes.data(), L"\\VarFileInfo\\Translation", &pointer, &length) &&
-            pointer != nullptr) {
-            const auto* pairs = static_cast<const WORD*>(pointer);
-            for (UINT i = 0; i + 1 < length / 2; i += 2) {
-                char name[9];
-                std::snprintf(name, sizeof name, "%04X%04X", pairs[i], pairs[i + 1]);
-                names.emplace_back(name);
-            }
+        unsigned count = 0;
+        const auto* pairs =
+            static_cast<const WORD*>(kes::findVersionValue(bytes, L"\\VarFileInfo\\Translation", sizeof(WORD), count));
+        for (unsigned i = 0; pairs != nullptr && i + 1 < count; i += 2) {
+            char name[9];
+            std::snprintf(name, sizeof name, "%04X%04X", pairs[i], pairs[i + 1]);
+            names.emplace_back(name);
         }
         return names;
     }
 };
-
-VersionBlock readVersionBlock(const std::wstring& path) {
-    VersionBlock block;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
-    if (size == 0) {
-        return block;
-    }
-    block.bytes.assign(size, 0);
-    if (!GetFileVersionInfoW(path.c_str(), 0, size, block.bytes.data())) {
-        block.bytes.clear();
-    }
-    return block;
-}
 
 std::string lowerWithoutBraces(const std::string& text) {
     std::string result;
@@ -157,7 +129,7 @@ std::string explainOtherFamily(const kes::LauncherVersionInfo& info, const Versi
     if (!found) {
         for (const std::string& table : block.tables()) {
             bool elsewhere = false;
-            block.value(table.c_str(), L"KesLauncherID", elsewhere);
+            block.value(table, L"KesLauncherID", elsewhere);
             if (elsewhere && table != kTable) {
                 return "KesLauncherID is in the string table " + table +
                        "; the start program reads it only from the table 040904E4";
@@ -199,54 +171,68 @@ std::string versionText(const kes::LauncherVersionInfo& info) {
            std::to_string(info.revision);
 }
 
+// The size the file system gives for the file (the layout check never asks).
+std::uint64_t fileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
+// "41,984": a byte count as a person reads it.
+std::string groupedDigits(std::uint64_t value) {
+    std::string digits = std::to_string(value);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) {
+        digits.insert(at - 3, ",");
+    }
+    return digits;
+}
+
+// The start program's own judgement of the file, put in words.
 FileReport inspectFile(const std::string& path, const std::wstring& startProgram, const std::wstring& chosen,
                        std::uint64_t chosenVersion) {
     FileReport report;
     report.path = path;
     report.name = path.substr(path.find_last_of('\\') + 1);
-    const std::wstring widePath = kes::utf8ToWideStrict(path);
-    if (kes::isSameFile(startProgram, widePath)) {
-        report.verdict = "self";
-        report.note = "the start program itself, never chosen";
-    }
-    const kes::UniqueHandle file = kes::makeUniqueFileHandle(
-        CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        if (report.verdict.empty()) {
-            report.verdict = "unreadable";
-            report.note = "cannot be opened for reading (Windows error " + std::to_string(GetLastError()) + ")";
-        }
-        return report;
-    }
-    if (!kes::isVersionResourceSafeToRead(path)) {
-        if (report.verdict.empty()) {
-            report.verdict = "damaged";
-            report.note = "its executable layout is damaged (a header, section or resource entry points outside "
-                          "the file): it is skipped unread";
-        }
-        return report;
-    }
-    const kes::LauncherVersionInfo info = kes::readLauncherVersionInfo(path);
-    if (!info.valid) {
-        if (report.verdict.empty()) {
-            report.verdict = "no-version-resource";
-            report.note = "no version resource with a fixed file version";
-        }
-        return report;
-    }
-    report.versioned = true;
+    const kes::Candidate candidate = kes::classifyCandidate(path, startProgram);
+    const kes::LauncherVersionInfo& info = candidate.info;
+    report.versioned = info.valid;
     report.version = versionText(info);
     report.launcherId = info.launcherId;
-    if (!report.verdict.empty()) {
+    switch (candidate.kind) {
+    case kes::CandidateKind::Unreadable:
+        report.verdict = "unreadable";
+        report.note = candidate.layout.error == ERROR_SHARING_VIOLATION
+                          ? "another program has it open for writing, or alone (Windows error 32): an update "
+                            "still being written is passed over until it is closed"
+                          : "cannot be opened for reading (Windows error " + std::to_string(candidate.layout.error) +
+                                ")";
         return report;
-    }
-    if (!kes::isLauncherFamilyId(info.launcherId)) {
+    case kes::CandidateKind::Damaged:
+        report.verdict = "damaged";
+        report.note = candidate.layout.verdict == kes::LayoutVerdict::CutShort
+                          ? "cut short: " + groupedDigits(fileSize(candidate.path)) + " of " +
+                                groupedDigits(candidate.layout.imageBytes) + " bytes"
+                          : "its executable layout is damaged (a header, section or resource entry points outside "
+                            "the file): it is skipped unread";
+        return report;
+    case kes::CandidateKind::NoVersionResource:
+        report.verdict = "no-version-resource";
+        report.note = "no version resource with a fixed file version";
+        return report;
+    case kes::CandidateKind::Self:
+        report.verdict = "self";
+        report.note = "the start program itself, never chosen";
+        return report;
+    case kes::CandidateKind::OtherFamily:
         report.verdict = "other-family";
-        report.note = explainOtherFamily(info, readVersionBlock(widePath));
+        report.note = explainOtherFamily(info, VersionBlock{kes::readVersionBlock(path)});
         return report;
+    case kes::CandidateKind::Launcher:
+        break;
     }
-    if (widePath == chosen) {
+    if (candidate.path == chosen) {
         report.verdict = "chosen";
     } else if (info.packed < chosenVersion) {
         report.verdict = "older";
@@ -259,7 +245,7 @@ FileReport inspectFile(const std::string& path, const std::wstring& startProgram
     }
     // A launcher at 0.0.0.0 still counts, but is rarely meant.
     bool found = false;
-    std::wstring text = readVersionBlock(widePath).value(kTable, L"FileVersion", found);
+    std::wstring text = VersionBlock{kes::readVersionBlock(path)}.value(kTable, L"FileVersion", found);
     text = text.substr(0, text.find(L'\0'));
     report.note = found && utf8(text) != "0.0.0.0"
                       ? "the fixed file version is 0.0.0.0 while the FileVersion text says " + utf8(text) +

@@ -2,17 +2,38 @@
 // version library is let loose on it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace kes {
 
-// False when the file is a PE image whose headers, section table or resource
-// directory path to the version resource point outside the file or outside
-// their section, or when the file cannot be opened for reading: such a file
-// drops out like an unreadable one. Some platforms' version libraries copy
-// whatever a damaged resource entry claims and fault, so the check runs first.
-// True for every intact image, and for a file that is not a PE image at all,
-// whose reading stays with the platform.
-bool isVersionResourceSafeToRead(const std::string& path);
+enum class LayoutVerdict {
+    Readable,    // an intact image, or a file that is not a PE image at all,
+                 // whose reading stays with the platform
+    Unreadable,  // the file cannot be opened or read, or another program has
+                 // it open for writing
+    Damaged,     // a header, section or resource directory entry on the way to
+                 // the version resource points outside the file or its section
+    CutShort,    // the file ends before the image does: a download cut short,
+                 // or an update still being written
+};
+
+struct LayoutReport {
+    LayoutVerdict verdict = LayoutVerdict::Unreadable;
+    unsigned long error = 0;       // Unreadable: the Windows error
+    std::uint64_t imageBytes = 0;  // CutShort: what the image needs, more than the file holds
+};
+
+// Some platforms' version libraries copy whatever a damaged resource entry
+// claims and fault, and a cut image cannot be started, so a file that is not
+// Readable drops out before the platform is asked about it. The check reads
+// the headers, one window over the resource directory and the last byte of
+// the image; nothing is sized by what the file claims. The file is opened
+// with read and delete sharing for that moment.
+LayoutReport checkExecutableLayout(const std::string& path);
+
+inline bool isVersionResourceSafeToRead(const std::string& path) {
+    return checkExecutableLayout(path).verdict == LayoutVerdict::Readable;
+}
 
 }  // namespace kes

@@ -1,8 +1,10 @@
 // Reads what an executable's version resource says about it as a launcher.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kes {
 
@@ -30,8 +32,17 @@ constexpr std::uint64_t packVersion(std::uint16_t major, std::uint16_t minor,
 // first call; when it cannot be, every file reads as unreadable.
 LauncherVersionInfo readLauncherVersionInfo(const std::string& path);
 
-// 0 once the version library is loaded; otherwise the Windows error of the
-// failed load, which stays for the life of the process.
-unsigned long versionLibraryLoadError();
+// A file's whole version block as the platform's version library returns it;
+// empty when the file has none or cannot be read. Moved, never copied: the
+// allocation has room behind the block for queries that overrun it.
+std::vector<unsigned char> readVersionBlock(const std::string& path);
+
+// VerQueryValueW on a block from readVersionBlock: the value for `query`
+// (such as L"\\StringFileInfo\\040904E4\\FileVersion"), with `count`, the
+// length the resource claims (units of `unitSize` bytes: 2 for a text, 1 for
+// binary data), clamped to what the block holds. Null when there is none.
+const void* findVersionValue(const std::vector<unsigned char>& block, const wchar_t* query, std::size_t unitSize,
+                             unsigned& count);
+
 
 }  // namespace kes
