@@ -12,8 +12,8 @@ import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "scripts"))
-import kestrelwood_testlib as kt  # noqa: E402
+sys.path.insert(0, os.path.join(HERE, "..", "scripts"))
+import kestrelwood_wine as kt  # noqa: E402
 
 import pefile  # noqa: E402
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/encoding.h"
+#include "common/launcher_family.h"
 #include "common/sibling_executables.h"
 #include "start/launcher_selection.h"
 
@@ -84,7 +85,7 @@ std::size_t floorPass(const std::vector<std::wstring>& candidates, const std::ws
         void* p = nullptr;
         UINT length = 0;
         VerQueryValueW(buffer.data(), L"\\", &p, &length);
-        if (VerQueryValueW(buffer.data(), L"\\StringFileInfo\\040904E4\\KesLauncherID", &p, &length)) {
+        if (VerQueryValueW(buffer.data(), L"\\StringFileInfo\\" KES_VERSION_STRING_TABLE "\\" KES_LAUNCHER_ID_KEY, &p, &length)) {
             ++found;
             normalizeCalls(self, expanded, full);
             normalizeCalls(path, expanded, full);

@@ -3,16 +3,23 @@
 # the CMake helpers, to the fixtures and to the examples. Tests keep their own
 # literals, as an independent check of these values.
 
-# KesLauncherID of every launcher of the family: the start program starts, and
+# The identifier of every launcher of the family: the start program starts, and
 # the self-update routine hands over to, only launchers that carry it.
 set(KES_LAUNCHER_FAMILY_ID 4F1A7C2E-6D5B-4E8A-9C51-7D2E6B0A8F13)
-# KesLauncherID of KestrelwoodStart.exe itself: of the right length, but not
+# The identifier of KestrelwoodStart.exe itself: of the right length, but not
 # the family's, so that a copy of the start program is never taken for a
 # launcher.
 set(KES_START_PROGRAM_ID A07E5D93-1C4B-4F26-8E7D-52B9C3F1E604)
 # A launcher family that is not ours, for the tools and fixtures that show a
 # foreign launcher being passed over.
 set(KES_OTHER_FAMILY_ID 0B9D3E61-2C7A-4F58-A1E4-6C8D2F0B7A95)
+# Where a launcher carries its identifier: the string table (US English,
+# Windows-1252) of its version resource, and the key in it.
+set(KES_VERSION_STRING_TABLE 040904E4)
+set(KES_LAUNCHER_ID_KEY KesLauncherID)
+# The argument with which a hand-over starts the newer launcher, so that it
+# does not hand over again.
+set(KES_SKIP_SELF_UPDATE_FLAG --no-self-update-scan)
 
 set(KES_GENERATED_INCLUDE_DIR ${CMAKE_BINARY_DIR}/generated/include)
 set(KES_GENERATED_CMAKE_DIR ${CMAKE_BINARY_DIR}/generated/cmake)

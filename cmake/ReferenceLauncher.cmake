@@ -1,8 +1,8 @@
 # kes_add_reference_launcher(<target> VERSION <a.b.c.d> [LAUNCHER_ID <id>] [EMPTY_LAUNCHER_ID] [NO_LAUNCHER_ID]
 #                            [NO_VERSION_RESOURCE])
 #
-# Builds the reference launcher with the given file version and KesLauncherID
-# (the family's by default). Tests, the demo and launcher authors use it to make
+# Builds the reference launcher with the given file version and launcher
+# identifier (the family's by default). Tests, the demo and launcher authors use it to make
 # several versions of one launcher from the same source.
 function(kes_add_reference_launcher target)
     cmake_parse_arguments(ARG "EMPTY_LAUNCHER_ID;NO_LAUNCHER_ID;NO_VERSION_RESOURCE" "VERSION;LAUNCHER_ID" "" ${ARGN})

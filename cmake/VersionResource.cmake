@@ -12,7 +12,8 @@ function(kes_add_version_resource target name)
     set(rc ${dir}/${name}.rc)
     add_custom_command(
         OUTPUT ${bin}
-        COMMAND ${Python3_EXECUTABLE} ${KES_VERSIONINFO_GENERATOR} --out ${bin} ${ARGN}
+        COMMAND ${Python3_EXECUTABLE} ${KES_VERSIONINFO_GENERATOR} --out ${bin}
+                --table ${KES_VERSION_STRING_TABLE} --id-key ${KES_LAUNCHER_ID_KEY} ${ARGN}
         DEPENDS ${KES_VERSIONINFO_GENERATOR}
         COMMENT "Generating version resource ${name}"
         VERBATIM)

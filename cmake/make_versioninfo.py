@@ -61,13 +61,15 @@ def main(argv) -> int:
     ap.add_argument("--file-version", default="1.0.0.0")
     ap.add_argument("--file-type", choices=["app", "dll"], default="app")
     ap.add_argument("--fixed-size", type=int, default=52, help="bytes of VS_FIXEDFILEINFO to store")
-    ap.add_argument("--table", default="040904E4", help="string table key (language + code page)")
-    ap.add_argument("--translation", default="0409:04E4", help="LANG:CODEPAGE in hex; 'none' for no VarFileInfo")
+    ap.add_argument("--table", required=True, help="string table key (language + code page); the last one given")
+    ap.add_argument("--id-key", required=True, help="the key of the launcher identifier")
+    ap.add_argument("--translation", help="LANG:CODEPAGE in hex (the table's own pair if not given); 'none' for "
+                                          "no VarFileInfo")
     ap.add_argument("--value", action="append", default=[], help="KEY=VALUE, stored with one terminating NUL")
-    ap.add_argument("--launcher-id", help="KesLauncherID value")
-    ap.add_argument("--id-nuls", type=int, default=1, help="terminating NULs stored after KesLauncherID")
-    ap.add_argument("--id-claimed-length", type=int, help="wValueLength to claim for KesLauncherID, in units")
-    ap.add_argument("--id-hex", help="KesLauncherID value given as UTF-16LE bytes in hex (taken as is)")
+    ap.add_argument("--launcher-id", help="the launcher identifier")
+    ap.add_argument("--id-nuls", type=int, default=1, help="terminating NULs stored after the identifier")
+    ap.add_argument("--id-claimed-length", type=int, help="wValueLength to claim for the identifier, in units")
+    ap.add_argument("--id-hex", help="the identifier given as UTF-16LE bytes in hex (taken as is)")
     args = ap.parse_args(argv)
 
     strings = []
@@ -77,16 +79,17 @@ def main(argv) -> int:
     if args.id_hex is not None:
         raw = bytes.fromhex(args.id_hex)
         claimed = len(raw) // 2 if args.id_claimed_length is None else args.id_claimed_length
-        strings.append(node("KesLauncherID", raw, claimed, True))
+        strings.append(node(args.id_key, raw, claimed, True))
     elif args.launcher_id is not None:
-        strings.append(string_node("KesLauncherID", args.launcher_id, args.id_nuls, args.id_claimed_length))
+        strings.append(string_node(args.id_key, args.launcher_id, args.id_nuls, args.id_claimed_length))
 
     children = []
     if strings:
         table = node(args.table, b"", 0, True, strings)
         children.append(node("StringFileInfo", b"", 0, True, [table]))
-    if args.translation != "none":
-        lang, cp = (int(x, 16) for x in args.translation.split(":"))
+    translation = args.translation or f"{args.table[:4]}:{args.table[4:]}"
+    if translation != "none":
+        lang, cp = (int(x, 16) for x in translation.split(":"))
         var = node("Translation", struct.pack("<HH", lang, cp), 4, False)
         children.append(node("VarFileInfo", b"", 0, True, [var]))
 

@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <vector>
 
 #include "common/encoding.h"
 #include "common/version_library.h"
+#include "kestrelwood/launcher_family_id.h"
 
 namespace kes {
 
@@ -18,50 +18,50 @@ constexpr UINT kFixedFileInfoSize = 52;
 // each up to 64 KiB past the node it starts from, without checking them
 // against the block; on a damaged block it then reads past the end and, with
 // the wrong neighbour in memory, faults. The block is read into a buffer with
-// this much zeroed room behind it, which covers the deepest query made here
-// (root, StringFileInfo, table, key, each a node's length further on).
+// this much room behind it, which covers the deepest query made here (root,
+// StringFileInfo, table, key, each a node's length further on).
 constexpr DWORD kQueryOverrun = 4 * 65536;
 
 // The string table is fixed at US English / Windows-1252; the translation
 // list is not consulted, so a table under any other pair is not seen.
-constexpr wchar_t kLauncherIdQuery[] = L"\\StringFileInfo\\040904E4\\KesLauncherID";
+constexpr wchar_t kLauncherIdQuery[] = L"\\StringFileInfo\\" KES_VERSION_STRING_TABLE "\\" KES_LAUNCHER_ID_KEY;
 
 }  // namespace
 
-std::vector<unsigned char> readVersionBlock(const std::string& path) {
+VersionBlock readVersionBlock(const std::string& path) {
+    VersionBlock block;
     const VersionLibrary& version = systemVersionLibrary();
     if (version.loadError != ERROR_SUCCESS) {
-        return {};
+        return block;
     }
     const std::wstring widePath = utf8ToWide(path);
     const DWORD size = version.sizeOf(widePath.c_str(), nullptr);
     if (size == 0) {
-        return {};
+        return block;
     }
-    std::vector<unsigned char> block(size + kQueryOverrun, 0);
-    if (!version.read(widePath.c_str(), 0, size, block.data())) {
-        return {};
+    // Not cleared: the room behind the block costs no more than its address
+    // range until an overrun reads it.
+    block.bytes.reset(new unsigned char[size + kQueryOverrun]);
+    if (!version.read(widePath.c_str(), 0, size, block.bytes.get())) {
+        block.bytes.reset();
+        return block;
     }
-    // Shrinking keeps the allocation, zeroed room included; the block's size
-    // is what the platform returned, and what values are clamped to.
-    block.erase(block.begin() + size, block.end());
+    block.size = size;
     return block;
 }
 
-const void* findVersionValue(const std::vector<unsigned char>& block, const wchar_t* query, std::size_t unitSize,
-                             unsigned& count) {
+const void* findVersionValue(const VersionBlock& block, const wchar_t* query, std::size_t unitSize, unsigned& count) {
     void* value = nullptr;
     UINT claimed = 0;
     count = 0;
-    if (block.empty() ||
-        !systemVersionLibrary().query(const_cast<unsigned char*>(block.data()), query, &value, &claimed) ||
+    if (block.size == 0 || !systemVersionLibrary().query(block.bytes.get(), query, &value, &claimed) ||
         value == nullptr) {
         return nullptr;
     }
     // VerQueryValueW reports the length that the resource claims. A corrupted
     // resource can claim more than the block holds, so never index past it.
-    const auto begin = reinterpret_cast<std::uintptr_t>(block.data());
-    const auto end = begin + block.size();
+    const auto begin = reinterpret_cast<std::uintptr_t>(block.bytes.get());
+    const auto end = begin + block.size;
     const auto at = reinterpret_cast<std::uintptr_t>(value);
     if (at < begin || at >= end) {
         return nullptr;
@@ -73,7 +73,7 @@ const void* findVersionValue(const std::vector<unsigned char>& block, const wcha
 
 LauncherVersionInfo readLauncherVersionInfo(const std::string& path) {
     LauncherVersionInfo info;
-    const std::vector<unsigned char> block = readVersionBlock(path);
+    const VersionBlock block = readVersionBlock(path);
     unsigned fixedLength = 0;
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(findVersionValue(block, L"\\", 1, fixedLength));
     if (fixed == nullptr || fixedLength < kFixedFileInfoSize) {

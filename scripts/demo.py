@@ -7,8 +7,8 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "scripts"))
-import kestrelwood_testlib as kt  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kestrelwood_wine as kt  # noqa: E402
 
 DEMO = os.path.join(kt.BUILD, "demo")
 # The demo runs the installed package, as a studio ships it.

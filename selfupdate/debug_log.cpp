@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "kestrelwood/self_update.h"
+#include "debug_log.h"
 
 namespace kes {
 

@@ -14,6 +14,7 @@
 #include "common/version_library.h"
 #include "common/win_owners.h"
 #include "kestrelwood/self_update.h"
+#include "debug_log.h"
 #include "skip_flag.h"
 
 // The log lines use U+2014 EM DASH, written as its UTF-8 bytes.
@@ -99,7 +100,7 @@ bool scanAndHandOver(bool skipFlagPresent) {
         return false;
     }
     if (!isLauncherFamilyId(self.launcherId)) {
-        debugLogf("self KesLauncherID mismatch ('%s' vs '%s')" KES_DASH "build bug, bypassing scan",
+        debugLogf("self " KES_LAUNCHER_ID_KEY " mismatch ('%s' vs '%s')" KES_DASH "build bug, bypassing scan",
                   self.launcherId.c_str(), kLauncherFamilyId);
         return false;
     }

@@ -1,7 +1,6 @@
 #include <algorithm>
 
 #include "skip_flag.h"
-#include "kestrelwood/self_update.h"
 
 namespace kes {
 

@@ -1,4 +1,4 @@
-#include "dll_search.h"
+#include "start/dll_search.h"
 
 #include <windows.h>
 

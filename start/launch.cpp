@@ -1,11 +1,11 @@
-#include "launch.h"
+#include "start/launch.h"
 
 #include <windows.h>
 
 #include "common/command_line.h"
 #include "common/number_text.h"
 #include "common/win_owners.h"
-#include "message_box.h"
+#include "start/message_box.h"
 
 namespace kes {
 

@@ -1,4 +1,4 @@
-#include "launcher_selection.h"
+#include "start/launcher_selection.h"
 
 #include <utility>
 

@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "dll_search.h"
-#include "start_flow.h"
+#include "start/dll_search.h"
+#include "start/start_flow.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     kes::restrictDllSearchToSystem32();

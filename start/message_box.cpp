@@ -1,4 +1,4 @@
-#include "message_box.h"
+#include "start/message_box.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "start_flow.h"
+#include "start/start_flow.h"
 
 #include <windows.h>
 #include <shobjidl.h>
@@ -9,9 +9,9 @@
 #include "common/app_identity.h"
 #include "common/encoding.h"
 #include "common/sibling_executables.h"
-#include "launch.h"
-#include "launcher_selection.h"
-#include "message_box.h"
+#include "start/launch.h"
+#include "start/launcher_selection.h"
+#include "start/message_box.h"
 
 namespace kes {
 

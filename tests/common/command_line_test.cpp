@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
         // ...and are doubled before the closing quote.
         QuoteCase{"TrailingBackslash", "aB", "QaBBQ"}, QuoteCase{"TwoTrailing", "aBB", "QaBBBBQ"},
         QuoteCase{"FolderPath", "c:BgamesB", "Qc:BgamesBBQ"}),
-    [](const ::testing::TestParamInfo<QuoteCase>& row) { return std::string(row.param.name); });
+    RowName());
 
 TEST(CommandLine, NonAsciiAndTabsPassThroughUnchanged) {
     EXPECT_EQ(quoteCommandLineArg(L"\x00E9\t\xD83D\xDE00"), L"\"\x00E9\t\xD83D\xDE00\"");

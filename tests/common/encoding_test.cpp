@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/encoding.h"
+#include "support/test_support.h"
 
 using kes::utf8ToWide;
 using kes::utf8ToWideStrict;
@@ -49,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
         Utf8Case{"Latin", bytes({0xC3, 0xA9}), L"\x00E9", L"\x00E9"},
         Utf8Case{"Cjk", bytes({0xE4, 0xB8, 0xAD}), L"\x4E2D", L"\x4E2D"},
         Utf8Case{"AstralPair", bytes({0xF0, 0x9F, 0x98, 0x80}), L"\xD83D\xDE00", L"\xD83D\xDE00"}),
-    [](const ::testing::TestParamInfo<Utf8Case>& row) { return std::string(row.param.name); });
+    kes::test::RowName());
 
 // Overlong forms, encoded surrogates and cut sequences: how many U+FFFD one
 // bad run yields is the platform's choice, so only these are fixed: the lenient

@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "common/pe_layout.h"
 #include "common/version_info.h"
 #include "support/test_support.h"
 
@@ -23,20 +24,24 @@ TEST(PackVersion, OrdersPartByPart) {
     EXPECT_GT(packVersion(0, 0, 0, 1), packVersion(0, 0, 0, 0));
 }
 
+// The layout check's verdict on the file, then what the version reader makes
+// of it when asked all the same.
 struct VersionCase {
-    const wchar_t* fixture;
+    const wchar_t* name;  // the built file
+    LayoutVerdict layout;
     bool valid;
     std::uint16_t major, minor, build, revision;
     std::string launcherId;
 };
 
-void PrintTo(const VersionCase& row, std::ostream* os) { *os << kes::test::narrow(row.fixture); }
+void PrintTo(const VersionCase& row, std::ostream* os) { *os << kes::test::narrow(row.name); }
 
 class VersionReader : public ::testing::TestWithParam<VersionCase> {};
 
 TEST_P(VersionReader, ReadsFixture) {
     const VersionCase& c = GetParam();
-    const LauncherVersionInfo info = readFixture(c.fixture);
+    EXPECT_EQ(checkExecutableLayout(narrow(builtExe(c.name))).verdict, c.layout);
+    const LauncherVersionInfo info = readFixture(c.name);
     EXPECT_EQ(info.valid, c.valid);
     EXPECT_EQ(info.major, c.major);
     EXPECT_EQ(info.minor, c.minor);
@@ -49,34 +54,46 @@ TEST_P(VersionReader, ReadsFixture) {
 // The tests keep their own copy of the family identifier, as a check of the
 // one the build defines.
 const std::string kFamily = "4F1A7C2E-6D5B-4E8A-9C51-7D2E6B0A8F13";
+constexpr LayoutVerdict kSound = LayoutVerdict::Readable;
 
 INSTANTIATE_TEST_SUITE_P(
     VersionInfo, VersionReader,
     ::testing::Values(
         // File versions, packed part by part.
-        VersionCase{L"fx_family_1_2_3_4", true, 1, 2, 3, 4, kFamily},
-        VersionCase{L"fx_family_0_0_0_0", true, 0, 0, 0, 0, kFamily},
-        VersionCase{L"fx_family_65535_65535_65535_65535", true, 65535, 65535, 65535, 65535, kFamily},
-        VersionCase{L"fx_family_1_1_65535_65535", true, 1, 1, 65535, 65535, kFamily},
+        VersionCase{L"fx_family_1_2_3_4", kSound, true, 1, 2, 3, 4, kFamily},
+        VersionCase{L"fx_family_0_0_0_0", kSound, true, 0, 0, 0, 0, kFamily},
+        VersionCase{L"fx_family_65535_65535_65535_65535", kSound, true, 65535, 65535, 65535, 65535, kFamily},
+        VersionCase{L"fx_family_1_1_65535_65535", kSound, true, 1, 1, 65535, 65535, kFamily},
         // One terminating NUL is dropped, whether it is stored or not; a second stays.
-        VersionCase{L"fx_id_no_nul", true, 3, 0, 0, 0, kFamily},
-        VersionCase{L"fx_id_two_nuls", true, 3, 0, 0, 0, kFamily + std::string(1, '\0')},
+        VersionCase{L"fx_id_no_nul", kSound, true, 3, 0, 0, 0, kFamily},
+        VersionCase{L"fx_id_two_nuls", kSound, true, 3, 0, 0, 0, kFamily + std::string(1, '\0')},
         // Only the 040904E4 table is read; a missing key leaves a valid record with no id.
-        VersionCase{L"fx_id_codepage_04b0", true, 3, 0, 0, 0, ""},
-        VersionCase{L"fx_id_absent", true, 3, 0, 0, 0, ""},
+        VersionCase{L"fx_id_codepage_04b0", kSound, true, 3, 0, 0, 0, ""},
+        VersionCase{L"fx_id_absent", kSound, true, 3, 0, 0, 0, ""},
         // Values come back as UTF-8, byte for byte as stored.
-        VersionCase{L"fx_id_lowercase", true, 3, 0, 0, 0, "4f1a7c2e-6d5b-4e8a-9c51-7d2e6b0a8f13"},
-        VersionCase{L"fx_id_nonascii", true, 3, 0, 0, 0,
+        VersionCase{L"fx_id_lowercase", kSound, true, 3, 0, 0, 0, "4f1a7c2e-6d5b-4e8a-9c51-7d2e6b0a8f13"},
+        VersionCase{L"fx_id_nonascii", kSound, true, 3, 0, 0, 0,
                     "\xC3\x9Cn\xC3\xAF" "c\xC3\xB8" "d\xC3\xA9-\xE3\x83\xA9\xE3\x83\xB3\xE3\x83\x81\xE3\x83\xA3"
                     "\xE3\x83\xBC-\xF0\x9F\x98\x80"},
         // No resource, or a fixed record below 52 bytes: invalid and all zero.
-        VersionCase{L"fx_no_version", false, 0, 0, 0, 0, ""},
-        VersionCase{L"fx_fixed_short", false, 0, 0, 0, 0, ""}),
-    [](const ::testing::TestParamInfo<VersionCase>& row) { return narrow(row.param.fixture); });
+        VersionCase{L"fx_no_version", kSound, false, 0, 0, 0, 0, ""},
+        VersionCase{L"fx_fixed_short", kSound, false, 0, 0, 0, 0, ""},
+        // A launcher built for debugging, its debug sections last.
+        VersionCase{L"fx_family_2_0_0_0_debug", kSound, true, 2, 0, 0, 0, kFamily},
+        // Not an image at all: left to the platform, which finds nothing.
+        VersionCase{L"corpus\\000_empty", kSound, false, 0, 0, 0, 0, ""},
+        // Damaged headers: rejected; the platform finds nothing either.
+        VersionCase{L"corpus\\015_sections_absurd", LayoutVerdict::Damaged, false, 0, 0, 0, 0, ""},
+        // Cut one byte short of its image: its resources are whole and read
+        // as 2.0.0.0, so only the layout check keeps it from being chosen.
+        VersionCase{L"corpus\\420_newer_stripped_one_byte_short", LayoutVerdict::CutShort, true, 2, 0, 0, 0,
+                    kFamily}),
+    RowName());
 
 TEST(VersionInfo, MissingFileOrNonProgramGivesAllZeroRecord) {
     const std::wstring dir = freshScratchDir();
     writeFileOrFail(dir + L"\\text.exe", "not a program at all");
+    EXPECT_EQ(checkExecutableLayout(narrow(dir + L"\\missing.exe")).verdict, LayoutVerdict::Unreadable);
     for (const std::wstring& path : {dir + L"\\missing.exe", dir + L"\\text.exe", std::wstring()}) {
         const LauncherVersionInfo info = readLauncherVersionInfo(narrow(path));
         EXPECT_FALSE(info.valid);

@@ -33,8 +33,8 @@ import sys
 
 import pefile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
-import kestrelwood_testlib as kt  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import kestrelwood_wine as kt  # noqa: E402
 
 
 class Base:

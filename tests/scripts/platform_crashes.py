@@ -11,8 +11,8 @@ import re
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import kestrelwood_testlib as kt  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import kestrelwood_wine as kt  # noqa: E402
 
 CORPUS = os.path.join(kt.BIN, "corpus")
 PROBE = os.path.join(kt.BIN, "version_probe.exe")

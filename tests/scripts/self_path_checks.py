@@ -7,8 +7,8 @@ import os
 import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import kestrelwood_testlib as kt  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import kestrelwood_wine as kt  # noqa: E402
 
 
 class SelfPathLength(unittest.TestCase):

@@ -7,8 +7,8 @@ import re
 import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import kestrelwood_testlib as kt  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import kestrelwood_wine as kt  # noqa: E402
 
 CAPTURE = os.path.join(kt.BIN, "kes-debug-capture.exe")
 TAG = b"[keslauncher][selfupdate] "

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "kestrelwood/self_update.h"
+#include "skip_flag.h"
 
 namespace {
 

@@ -58,16 +58,11 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"TieAsciiBeforeAccent", v2, L"C:\\g\\z.exe", v2, L"C:\\g\\\x00E9.exe", true},
         // Code units, not code points: a surrogate (D83D) sorts before U+FFFD.
         RuleCase{"TieSurrogateBeforeFffd", v2, L"C:\\g\\\xD83D\xDE00.exe", v2, L"C:\\g\\\xFFFD.exe", true}),
-    [](const ::testing::TestParamInfo<RuleCase>& row) { return std::string(row.param.name); });
+    RowName());
 
 // The whole selection over real files. Files are placed and handed over in
 // the order given; `self` names the running file among them ("" for a start
 // program elsewhere).
-struct Placed {
-    const wchar_t* fixture;
-    const wchar_t* name;
-};
-
 struct SelectionCase {
     const char* name;
     std::vector<Placed> candidates;
@@ -80,14 +75,11 @@ class SelectNewest : public ::testing::TestWithParam<SelectionCase> {};
 
 TEST_P(SelectNewest, InListOrder) {
     const SelectionCase& row = GetParam();
-    const std::wstring dir = freshScratchDir();
+    const ScratchFolder folder;
+    const std::wstring& dir = folder.dir;
     std::vector<std::string> candidates;
     for (const Placed& p : row.candidates) {
-        const std::wstring path = dir + L"\\" + p.name;
-        if (!fileExists(path)) {
-            copyFileOrFail(builtExe(p.fixture), path);
-        }
-        candidates.push_back(narrow(path));
+        candidates.push_back(narrow(folder.place(p)));
     }
     // The running file's path as the program reads it: any spelling of one
     // file is that file.
@@ -129,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
         SelectionCase{"OnlySelf", {{L"fx_family_1_2_0_0", L"Self.exe"}}, L"Self.exe", L""},
         SelectionCase{"NothingOfTheFamily",
                       {{L"fx_other_family", L"Other.exe"}, {L"fx_id_codepage_04b0", L"Unicode.exe"}}, L"", L""}),
-    [](const ::testing::TestParamInfo<SelectionCase>& row) { return std::string(row.param.name); });
+    RowName());
 
 // A path without a normalised form normalises to the empty text, and two
 // empty texts are the same file: with an unreadable own path such a candidate
@@ -159,8 +151,6 @@ TEST_P(EmptyNormalisedPaths, CountAsTheSameFile) {
 INSTANTIATE_TEST_SUITE_P(Selection, EmptyNormalisedPaths,
                          ::testing::Values(EmptyNormalisedCase{"SelfUnreadableToo", false, false},
                                            EmptyNormalisedCase{"SelfReadable", true, true}),
-                         [](const ::testing::TestParamInfo<EmptyNormalisedCase>& row) {
-                             return std::string(row.param.name);
-                         });
+                         RowName());
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "common/command_line.h"
+#include "common/win_owners.h"
 #include "support/test_support.h"
 
 using namespace kes;
@@ -17,21 +18,11 @@ using namespace kes::test;
 
 namespace {
 
-struct Placed {
-    const wchar_t* fixture;  // built executable, without .exe
-    const wchar_t* name;     // file name in the game folder
-};
+// A scratch folder with the start program in it.
+struct GameFolder : ScratchFolder {
+    std::wstring start = place({L"KestrelwoodStart", L"KestrelwoodStart.exe"});
 
-struct GameFolder {
-    std::wstring dir;
-    std::wstring start;  // path of the start program in the folder
-
-    explicit GameFolder(const std::wstring& leaf = L"") : dir(freshScratchDir(leaf)) {
-        start = dir + L"\\KestrelwoodStart.exe";
-        copyFileOrFail(builtExe(L"KestrelwoodStart"), start);
-    }
-
-    void place(const Placed& p) const { copyFileOrFail(builtExe(p.fixture), dir + L"\\" + p.name); }
+    explicit GameFolder(const std::wstring& leaf = L"") : ScratchFolder(leaf) {}
 
     ProcessResult run(const std::wstring& argumentsTail = L"", const std::wstring& cwd = L"") const {
         std::wstring commandLine = L"\"" + start + L"\"";
@@ -41,6 +32,10 @@ struct GameFolder {
         return runStartProgram(start, commandLine, cwd.empty() ? dir : cwd);
     }
 };
+
+bool anyStart(const std::vector<std::wstring>& started) {
+    return !started.empty();
+}
 
 // Nothing qualifies: exit code 1, and no launcher ran.
 struct NotFoundCase {
@@ -61,8 +56,7 @@ TEST_P(StartFindsNothing, ExitsWithOneAndStartsNothing) {
     const ProcessResult result = game.run();
     ASSERT_TRUE(result.exited) << describe(result);
     EXPECT_EQ(result.exitCode, 1u);
-    Sleep(300);
-    EXPECT_TRUE(startedLaunchers(game.dir).empty());
+    EXPECT_EQ(waitForStarts(game.dir, anyStart, 300), std::vector<std::wstring>{});
     // The inspector agrees: no launcher.
     const Inspection inspection = inspectFolder(game.dir);
     EXPECT_EQ(inspection.run.exitCode, 1u) << inspection.json;
@@ -90,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {L"fx_id_two_nuls", L"TwoNuls.exe"},
                       {L"fx_id_codepage_04b0", L"Unicode.exe"},
                       {L"fx_id_absent", L"NoKey.exe"}}}),
-    [](const ::testing::TestParamInfo<NotFoundCase>& row) { return std::string(row.param.name); });
+    RowName());
 
 // Which launcher is chosen. Files are placed in the order given; each case
 // that depends on the tie-break also appears with the order reversed.
@@ -117,8 +111,8 @@ TEST_P(StartChooses, NewestLauncherOfTheFamily) {
     const auto record = waitForLaunchRecord(winner);
     ASSERT_TRUE(record.has_value()) << "expected " << narrow(winner) << " to start";
     EXPECT_EQ(record->selfPath, winner);
-    Sleep(200);
-    EXPECT_EQ(startedLaunchers(game.dir), std::vector<std::wstring>{GetParam().winner});
+    EXPECT_EQ(waitForStarts(game.dir, [](const auto& started) { return started.size() > 1; }, 200),
+              std::vector<std::wstring>{GetParam().winner});
     // The inspector names the same launcher.
     const Inspection inspection = inspectFolder(game.dir);
     EXPECT_EQ(inspection.run.exitCode, 0u) << inspection.json;
@@ -163,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {L"KestrelwoodStart", L"KestrelwoodStart_copy.exe"},
                     {L"fx_family_1_0_0_0", L"Launcher.exe"}},
                    L"Launcher.exe"}),
-    [](const ::testing::TestParamInfo<ChoiceCase>& row) { return std::string(row.param.name); });
+    RowName());
 
 TEST(StartProgram, WorksFromAFolderWithBlanksAndCharactersOutsideAscii) {
     GameFolder game(L"Spi\x00EBle Kestrel \x4E2D\xD83D\xDE00");
@@ -231,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgumentsCase{"OutsideBasicPlane", L"\xD83D\xDE00 \"\x4E2D \x00E9\""},
                       ArgumentsCase{"SkipFlagIsForwarded", L"--no-self-update-scan -x --no-self-update-scan"},
                       ArgumentsCase{"OddQuoting", L"a\"b c\"d \"unterminated"}),
-    [](const ::testing::TestParamInfo<ArgumentsCase>& row) { return std::string(row.param.name); });
+    RowName());
 
 TEST(StartProgram, NoArgumentsGiveTheQuotedPathAlone) {
     GameFolder game;
@@ -251,15 +245,14 @@ TEST(StartProgram, ExitsWithoutWaitingAndPassesItsCurrentDirectory) {
     const std::wstring elsewhere = game.dir + L"\\elsewhere";
     ASSERT_TRUE(CreateDirectoryW(elsewhere.c_str(), nullptr));
     const std::wstring holdName = L"KesFixtureHold-" + std::to_wstring(GetCurrentProcessId());
-    HANDLE hold = CreateEventW(nullptr, TRUE, FALSE, holdName.c_str());
-    ASSERT_NE(hold, nullptr);
+    const UniqueHandle hold(CreateEventW(nullptr, TRUE, FALSE, holdName.c_str()));
+    ASSERT_TRUE(hold);
 
     SetEnvironmentVariableW(L"KES_FIXTURE_HOLD", holdName.c_str());
     const ProcessResult result = game.run(L"", elsewhere);
     SetEnvironmentVariableW(L"KES_FIXTURE_HOLD", nullptr);
     const auto record = waitForLaunchRecord(game.dir + L"\\Launcher.exe");
-    SetEvent(hold);
-    CloseHandle(hold);
+    SetEvent(hold.get());
 
     ASSERT_TRUE(result.exited) << "the start program waited for the launcher: " << describe(result);
     EXPECT_EQ(result.exitCode, 0u);
@@ -276,8 +269,7 @@ TEST(StartProgram, ChosenFileThatIsNotAProgramExitsWithOne) {
     const ProcessResult result = game.run();
     ASSERT_TRUE(result.exited) << describe(result);
     EXPECT_EQ(result.exitCode, 1u);
-    Sleep(300);
-    EXPECT_TRUE(startedLaunchers(game.dir).empty());
+    EXPECT_EQ(waitForStarts(game.dir, anyStart, 300), std::vector<std::wstring>{});
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "common/encoding.h"
+#include "common/win_owners.h"
 #include "process_retry.h"
 
 namespace kes::test {
@@ -34,8 +35,8 @@ std::wstring builtExe(const std::wstring& name) {
 
 void removeTree(const std::wstring& path) {
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
+    const UniqueFind search = makeUniqueFind(FindFirstFileW((path + L"\\*").c_str(), &entry));
+    if (search) {
         do {
             const std::wstring name = entry.cFileName;
             if (name == L"." || name == L"..") {
@@ -48,8 +49,7 @@ void removeTree(const std::wstring& path) {
                 SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
                 DeleteFileW(child.c_str());
             }
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
+        } while (FindNextFileW(search.get(), &entry));
     }
     RemoveDirectoryW(path.c_str());
 }
@@ -77,17 +77,25 @@ std::wstring freshScratchDir(const std::wstring& leaf) {
     return dir;
 }
 
+std::wstring ScratchFolder::place(const Placed& p) const {
+    const std::wstring path = dir + L"\\" + p.name;
+    if (!fileExists(path)) {
+        copyFileOrFail(builtExe(p.fixture), path);
+    }
+    return path;
+}
+
 void copyFileOrFail(const std::wstring& from, const std::wstring& to) {
     ASSERT_TRUE(CopyFileW(from.c_str(), to.c_str(), FALSE))
         << "copy " << narrow(from) << " -> " << narrow(to) << " failed: " << GetLastError();
 }
 
 void writeFileOrFail(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << "cannot create " << narrow(path);
+    const UniqueHandle file = makeUniqueFileHandle(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file) << "cannot create " << narrow(path);
     DWORD written = 0;
-    const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    const BOOL ok = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     ASSERT_TRUE(ok && written == bytes.size());
 }
 
@@ -96,18 +104,18 @@ bool fileExists(const std::wstring& path) {
 }
 
 std::string readFileBytes(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const UniqueHandle file = makeUniqueFileHandle(CreateFileW(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return {};
     }
     std::string bytes;
     char chunk[65536];
     DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    while (ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0) {
         bytes.append(chunk, got);
     }
-    CloseHandle(file);
     return bytes;
 }
 
@@ -129,19 +137,20 @@ ProcessResult runProcess(const std::wstring& exe, const std::wstring& commandLin
     std::wstring buffer = commandLine;
     STARTUPINFOW si{};
     si.cb = sizeof si;
-    HANDLE output = nullptr;
+    UniqueHandle output;
     if (!outputPath.empty()) {
         SECURITY_ATTRIBUTES inherit{};
         inherit.nLength = sizeof inherit;
         inherit.bInheritHandle = TRUE;
-        output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-        if (output == INVALID_HANDLE_VALUE) {
+        output = makeUniqueFileHandle(
+            CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
+        if (!output) {
             ADD_FAILURE() << "cannot create " << narrow(outputPath);
             return result;
         }
         si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdOutput = output;
-        si.hStdError = output;
+        si.hStdOutput = output.get();
+        si.hStdError = output.get();
     }
     PROCESS_INFORMATION pi{};
     const auto begin = std::chrono::steady_clock::now();
@@ -150,23 +159,21 @@ ProcessResult runProcess(const std::wstring& exe, const std::wstring& commandLin
                                                const_cast<wchar_t*>(environment), cwd.empty() ? nullptr : cwd.c_str(),
                                                &si, &pi);
     result.createError = created ? 0 : GetLastError();
-    if (output != nullptr) {
-        CloseHandle(output);
-    }
+    output.reset();
     if (!created) {
         return result;
     }
     result.started = true;
-    CloseHandle(pi.hThread);
-    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+    const UniqueHandle thread(pi.hThread);
+    const UniqueHandle process(pi.hProcess);
+    if (WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0) {
         result.exited = true;
-        GetExitCodeProcess(pi.hProcess, &result.exitCode);
+        GetExitCodeProcess(process.get(), &result.exitCode);
     } else {
-        TerminateProcess(pi.hProcess, 99);
-        WaitForSingleObject(pi.hProcess, 5000);
+        TerminateProcess(process.get(), 99);
+        WaitForSingleObject(process.get(), 5000);
     }
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    CloseHandle(pi.hProcess);
     return result;
 }
 
@@ -223,16 +230,26 @@ std::optional<LaunchRecord> waitForLaunchRecord(const std::wstring& exePath, DWO
 std::vector<std::wstring> startedLaunchers(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((folder + L"\\*" + kLaunchRecordSuffix).c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) {
+    const UniqueFind search = makeUniqueFind(FindFirstFileW((folder + L"\\*" + kLaunchRecordSuffix).c_str(), &entry));
+    if (!search) {
         return names;
     }
     do {
         std::wstring name = entry.cFileName;
         names.push_back(name.substr(0, name.size() - (std::size(kLaunchRecordSuffix) - 1)));
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &entry));
     return names;
+}
+
+std::vector<std::wstring> waitForStarts(const std::wstring& folder, const StartsDone& done, DWORD timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const std::vector<std::wstring> started = startedLaunchers(folder);
+        if (done(started) || std::chrono::steady_clock::now() > deadline) {
+            return started;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 }  // namespace kes::test

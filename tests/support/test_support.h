@@ -2,8 +2,10 @@
 // processes.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +13,27 @@
 #include "launch_record.h"
 
 namespace kes::test {
+
+std::string narrow(const std::wstring& wide);
+std::wstring widen(const std::string& utf8);
+
+// gtest's name for a row of a table: the row's own `name`, every character
+// but letters, digits and '_' (which gtest refuses) turned into '_'.
+struct RowName {
+    template <typename Row>
+    std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
+        return sanitized(nameText(info.param.name));
+    }
+    static std::string nameText(const char* name) { return name; }
+    static std::string nameText(const wchar_t* name) { return narrow(name); }
+    static std::string sanitized(std::string name) {
+        for (char& c : name) {
+            const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+            c = kept ? c : '_';
+        }
+        return name;
+    }
+};
 
 // The folder of the running test executable; fixtures are built beside it.
 std::wstring binDir();
@@ -20,6 +43,23 @@ std::wstring builtExe(const std::wstring& name);
 
 // A fresh, empty folder under C:\kes-scratch for the running test.
 std::wstring freshScratchDir(const std::wstring& leaf = L"");
+
+// A built file and the name it is given in a test's folder.
+struct Placed {
+    const wchar_t* fixture;  // built executable, without .exe
+    const wchar_t* name;     // file name in the folder
+};
+
+// The running test's fresh folder, into which built files are placed.
+struct ScratchFolder {
+    std::wstring dir;
+
+    explicit ScratchFolder(const std::wstring& leaf = L"") : dir(freshScratchDir(leaf)) {}
+
+    // Copies the built file in (once; a second placing of a name keeps the
+    // first) and returns its path.
+    std::wstring place(const Placed& p) const;
+};
 
 // Recursively removes a folder; quiet when it does not exist.
 void removeTree(const std::wstring& path);
@@ -71,7 +111,9 @@ std::optional<LaunchRecord> waitForLaunchRecord(const std::wstring& exePath, DWO
 // The names of the "*.started" records in a folder, i.e. which launchers ran.
 std::vector<std::wstring> startedLaunchers(const std::wstring& folder);
 
-std::string narrow(const std::wstring& wide);
-std::wstring widen(const std::string& utf8);
+// Polls the folder's records until `done` holds for the launchers that have
+// started, or timeoutMs has passed; returns those launchers.
+using StartsDone = std::function<bool(const std::vector<std::wstring>& started)>;
+std::vector<std::wstring> waitForStarts(const std::wstring& folder, const StartsDone& done, DWORD timeoutMs);
 
 }  // namespace kes::test

@@ -24,7 +24,9 @@
 
 namespace {
 
-constexpr char kTable[] = "040904E4";
+constexpr char kTable[] = KES_VERSION_STRING_TABLE;
+constexpr char kKey[] = KES_LAUNCHER_ID_KEY;
+constexpr wchar_t kKeyW[] = L"" KES_LAUNCHER_ID_KEY;
 
 struct Options {
     std::wstring target = L".";
@@ -82,34 +84,30 @@ Place placeOf(const std::wstring& target) {
     return place;
 }
 
-// The raw version block as the platform reads it, for explaining near misses.
-struct VersionBlock {
-    std::vector<unsigned char> bytes;
+// A string of the version block, as stored (a terminating NUL included),
+// clamped to the block; `found` false when the table has no such key.
+std::wstring versionString(const kes::VersionBlock& block, const std::string& table, const wchar_t* key,
+                           bool& found) {
+    const std::wstring query = L"\\StringFileInfo\\" + kes::utf8ToWide(table) + L"\\" + key;
+    unsigned count = 0;
+    const auto* text = static_cast<const wchar_t*>(kes::findVersionValue(block, query.c_str(), sizeof(wchar_t), count));
+    found = text != nullptr;
+    return found ? std::wstring(text, count) : std::wstring();
+}
 
-    // The value of a string, as stored (a terminating NUL included), clamped
-    // to the block; `found` false when the table has no such key.
-    std::wstring value(const std::string& table, const wchar_t* key, bool& found) const {
-        const std::wstring query = L"\\StringFileInfo\\" + kes::utf8ToWide(table) + L"\\" + key;
-        unsigned count = 0;
-        const auto* text = static_cast<const wchar_t*>(kes::findVersionValue(bytes, query.c_str(), sizeof(wchar_t), count));
-        found = text != nullptr;
-        return found ? std::wstring(text, count) : std::wstring();
+// The string tables that the block's translation list names, and the usual ones.
+std::vector<std::string> stringTables(const kes::VersionBlock& block) {
+    std::vector<std::string> names = {"040904B0", "000004B0", "000004E4", "080904B0", "080904E4"};
+    unsigned count = 0;
+    const auto* pairs =
+        static_cast<const WORD*>(kes::findVersionValue(block, L"\\VarFileInfo\\Translation", sizeof(WORD), count));
+    for (unsigned i = 0; pairs != nullptr && i + 1 < count; i += 2) {
+        char name[9];
+        std::snprintf(name, sizeof name, "%04X%04X", pairs[i], pairs[i + 1]);
+        names.emplace_back(name);
     }
-
-    // The string tables that the translation list names, and the usual ones.
-    std::vector<std::string> tables() const {
-        std::vector<std::string> names = {"040904B0", "000004B0", "000004E4", "080904B0", "080904E4"};
-        unsigned count = 0;
-        const auto* pairs =
-            static_cast<const WORD*>(kes::findVersionValue(bytes, L"\\VarFileInfo\\Translation", sizeof(WORD), count));
-        for (unsigned i = 0; pairs != nullptr && i + 1 < count; i += 2) {
-            char name[9];
-            std::snprintf(name, sizeof name, "%04X%04X", pairs[i], pairs[i + 1]);
-            names.emplace_back(name);
-        }
-        return names;
-    }
-};
+    return names;
+}
 
 std::string lowerWithoutBraces(const std::string& text) {
     std::string result;
@@ -122,38 +120,38 @@ std::string lowerWithoutBraces(const std::string& text) {
 }
 
 // Why a file with a version resource is not of the family, in plain words.
-std::string explainOtherFamily(const kes::LauncherVersionInfo& info, const VersionBlock& block) {
+std::string explainOtherFamily(const kes::LauncherVersionInfo& info, const kes::VersionBlock& block) {
     const std::string family = kes::kLauncherFamilyId;
     bool found = false;
-    const std::wstring raw = block.value(kTable, L"KesLauncherID", found);
+    const std::wstring raw = versionString(block, kTable, kKeyW, found);
     if (!found) {
-        for (const std::string& table : block.tables()) {
+        for (const std::string& table : stringTables(block)) {
             bool elsewhere = false;
-            block.value(table, L"KesLauncherID", elsewhere);
+            versionString(block, table, kKeyW, elsewhere);
             if (elsewhere && table != kTable) {
-                return "KesLauncherID is in the string table " + table +
-                       "; the start program reads it only from the table 040904E4";
+                return std::string(kKey) + " is in the string table " + table +
+                       "; the start program reads it only from the table " + kTable;
             }
         }
-        return "no KesLauncherID in the string table 040904E4: not a launcher of the family";
+        return std::string("no ") + kKey + " in the string table " + kTable + ": not a launcher of the family";
     }
     const std::string& id = info.launcherId;
     if (raw.size() >= 2 && raw[raw.size() - 1] == L'\0' && raw[raw.size() - 2] == L'\0' &&
         id.compare(0, family.size(), family) == 0) {
-        return "KesLauncherID is stored with two terminating NULs; it must have exactly one";
+        return std::string(kKey) + " is stored with two terminating NULs; it must have exactly one";
     }
     if (id.size() > family.size() && id.compare(0, family.size(), family) == 0 &&
         id.find_first_not_of(" \t", family.size()) == std::string::npos) {
-        return "KesLauncherID has a trailing blank; it must be the family identifier exactly";
+        return std::string(kKey) + " has a trailing blank; it must be the family identifier exactly";
     }
     if (id.find_first_not_of(" \t") != std::string::npos && lowerWithoutBraces(id) == lowerWithoutBraces(family)) {
-        return "KesLauncherID differs from the family identifier in case or braces; it must match exactly, "
+        return std::string(kKey) + " differs from the family identifier in case or braces; it must match exactly, "
                "upper case, without braces";
     }
     if (id.empty()) {
-        return "KesLauncherID is empty";
+        return std::string(kKey) + " is empty";
     }
-    return "KesLauncherID belongs to another family";
+    return std::string(kKey) + " belongs to another family";
 }
 
 struct FileReport {
@@ -227,7 +225,7 @@ FileReport inspectFile(const std::string& path, const std::wstring& startProgram
         return report;
     case kes::CandidateKind::OtherFamily:
         report.verdict = "other-family";
-        report.note = explainOtherFamily(info, VersionBlock{kes::readVersionBlock(path)});
+        report.note = explainOtherFamily(info, kes::readVersionBlock(path));
         return report;
     case kes::CandidateKind::Launcher:
         break;
@@ -245,7 +243,7 @@ FileReport inspectFile(const std::string& path, const std::wstring& startProgram
     }
     // A launcher at 0.0.0.0 still counts, but is rarely meant.
     bool found = false;
-    std::wstring text = VersionBlock{kes::readVersionBlock(path)}.value(kTable, L"FileVersion", found);
+    std::wstring text = versionString(kes::readVersionBlock(path), kTable, L"FileVersion", found);
     text = text.substr(0, text.find(L'\0'));
     report.note = found && utf8(text) != "0.0.0.0"
                       ? "the fixed file version is 0.0.0.0 while the FileVersion text says " + utf8(text) +
@@ -295,7 +293,7 @@ void printText(const Place& place, const std::vector<FileReport>& files, const s
     std::printf("Folder: %s\n\n", utf8(place.folder).c_str());
     for (const FileReport& f : files) {
         std::printf("  %-32s %-24s %-38s %s%s%s\n", f.name.c_str(), f.versioned ? f.version.c_str() : "-",
-                    f.versioned ? (f.launcherId.empty() ? "(no KesLauncherID)" : f.launcherId.c_str()) : "-",
+                    f.versioned ? (f.launcherId.empty() ? "(no " KES_LAUNCHER_ID_KEY ")" : f.launcherId.c_str()) : "-",
                     f.verdict.c_str(), f.note.empty() ? "" : ": ", f.note.c_str());
     }
     if (files.empty()) {

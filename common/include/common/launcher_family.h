@@ -1,5 +1,5 @@
-// The identifier that a launcher of this family carries as KesLauncherID in
-// its version resource.
+// The identifier that a launcher of this family carries in its version
+// resource.
 #pragma once
 
 #include <string>

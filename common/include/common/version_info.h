@@ -3,8 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace kes {
 
@@ -15,7 +15,7 @@ struct LauncherVersionInfo {
     std::uint16_t build = 0;
     std::uint16_t revision = 0;
     std::uint64_t packed = 0;  // packVersion of the four parts
-    std::string launcherId;    // KesLauncherID from 040904E4, UTF-8, no NUL
+    std::string launcherId;    // the identifier from the family's string table, UTF-8, no NUL
 };
 
 // major:minor:build:revision as one 64-bit value, major in the top 16 bits, so
@@ -32,17 +32,16 @@ constexpr std::uint64_t packVersion(std::uint16_t major, std::uint16_t minor,
 // first call; when it cannot be, every file reads as unreadable.
 LauncherVersionInfo readLauncherVersionInfo(const std::string& path);
 
-// A file's whole version block as the platform's version library returns it;
-// empty when the file has none or cannot be read. Moved, never copied: the
-// allocation has room behind the block for queries that overrun it.
-std::vector<unsigned char> readVersionBlock(const std::string& path);
+// A file's whole version block as the platform's version library returns it.
+struct VersionBlock {
+    std::unique_ptr<unsigned char[]> bytes;  // the block, then room that queries may overrun
+    std::size_t size = 0;                    // the block's own size; 0 when there is none
+};
 
-// VerQueryValueW on a block from readVersionBlock: the value for `query`
-// (such as L"\\StringFileInfo\\040904E4\\FileVersion"), with `count`, the
-// length the resource claims (units of `unitSize` bytes: 2 for a text, 1 for
-// binary data), clamped to what the block holds. Null when there is none.
-const void* findVersionValue(const std::vector<unsigned char>& block, const wchar_t* query, std::size_t unitSize,
-                             unsigned& count);
+// Empty when the file has no version block or cannot be read.
+VersionBlock readVersionBlock(const std::string& path);
+
+const void* findVersionValue(const VersionBlock& block, const wchar_t* query, std::size_t unitSize, unsigned& count);
 
 
 }  // namespace kes

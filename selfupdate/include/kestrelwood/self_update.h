@@ -28,9 +28,6 @@
 // "[keslauncher][selfupdate] ".
 #pragma once
 
-#include <string>
-#include <vector>
-
 namespace kes {
 
 // True only when a newer launcher was started; false means "go on as yourself".
@@ -39,20 +36,5 @@ bool runSelfUpdateScan(int argc, const char* const* argv);
 // The same for a launcher without argc/argv at hand: the skip flag is looked
 // for among the process's own arguments, as CommandLineToArgvW splits them.
 bool runSelfUpdateScan();
-
-// Writes tag, message and a line feed to the debugger output as three writes.
-void debugLog(const char* message);
-
-// printf-style; the formatted message is cut after 511 bytes.
-void debugLogf(const char* format, ...)
-#if defined(__clang__)
-    __attribute__((format(printf, 1, 2)))
-#elif defined(__GNUC__)
-    __attribute__((format(gnu_printf, 1, 2)))
-#endif
-    ;
-
-// Removes every argument equal to "--no-self-update-scan" (exact, case-sensitive).
-void stripSkipFlag(std::vector<std::string>& args);
 
 }  // namespace kes

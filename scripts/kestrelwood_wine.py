@@ -1,5 +1,6 @@
-"""Shared helpers of the Python-driven tests: running Windows programs under
-the build tree's Wine, laying out game folders, reading launcher records."""
+"""Helpers of the demo, the benchmark and the Python-driven tests: running
+Windows programs under the build tree's Wine, laying out game folders, reading
+launcher records."""
 import os
 import re
 import shutil
