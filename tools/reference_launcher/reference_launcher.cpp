@@ -5,7 +5,11 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
+#include <string>
 
+#include "common/command_line.h"
+#include "common/encoding.h"
 #include "kestrelwood/self_update.h"
 #include "launch_record.h"
 
@@ -19,9 +23,15 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    std::printf("reference launcher %s running as %s\n", KES_REFERENCE_VERSION, argc > 0 ? argv[0] : "?");
-    for (int i = 1; i < argc; ++i) {
-        std::printf("  argument %d: [%s]\n", i, argv[i]);
+    // What it runs as and its arguments in UTF-8, from the wide command line:
+    // the narrow argv is in the ANSI code page, which cannot hold every path.
+    SetConsoleOutputCP(CP_UTF8);
+    int count = 0;
+    const kes::UniqueArgv args = kes::splitCommandLine(GetCommandLineW(), count);
+    const auto utf8 = [&](int i) { return kes::wideToUtf8(args.get()[i], std::wcslen(args.get()[i])); };
+    std::printf("reference launcher %s running as %s\n", KES_REFERENCE_VERSION, count > 0 ? utf8(0).c_str() : "?");
+    for (int i = 1; i < count; ++i) {
+        std::printf("  argument %d: [%s]\n", i, utf8(i).c_str());
     }
     std::fflush(stdout);
     return kes::writeLaunchRecord() ? 0 : 4;

@@ -1,6 +1,6 @@
-// The start program is built without C++ exceptions, so that it needs none of
-// the exception, demangling and threading support of the C++ runtime (which
-// would make up most of the program). These definitions replace the runtime's
+// The start program and the self-update DLL are built without C++ exceptions,
+// so that they need none of the exception, demangling and threading support
+// of the C++ runtime (which would make up most of them). These definitions replace the runtime's
 // allocation and throw helpers that the standard containers call. The only
 // failures that reach them are running out of memory and an impossible string
 // length, and those end the process, as everywhere in the program.

@@ -1,0 +1,161 @@
+#!/usr/bin/env python3
+"""Launchers in other languages adopt the hand-over through the C interface,
+from the installed package, and hand over under Wine: each row builds its
+example launcher at 1.0.0.0 and 2.0.0.0, starts the older one with arguments
+that hold a blank and a double quote, and requires the newer one to run as
+itself with the same arguments and the trailing skip flag.
+
+  any_language_checks.py SOURCE_DIR"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import kestrelwood_wine as kt  # noqa: E402
+
+SOURCE = os.path.abspath(sys.argv.pop(1)) if __name__ == "__main__" else ""
+EXAMPLES = os.path.join(SOURCE, "examples", "any_language")
+WORK = os.path.join(kt.BUILD, "any-language")
+PREFIX = os.path.join(WORK, "prefix")
+ARGS = ["a b", 'say "hi"']
+SKIP = "--no-self-update-scan"
+MINGW = {"x64": "x86_64-w64-mingw32", "x86": "i686-w64-mingw32"}
+# Debian names clang-cl after its LLVM release.
+CLANG_CL = shutil.which("clang-cl") or shutil.which("clang-cl-14") or "/usr/lib/llvm-14/bin/clang-cl"
+
+
+def run(command, env_extra=None, cwd=None):
+    env = dict(os.environ, **(env_extra or {}))
+    done = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT)
+    if done.returncode != 0:
+        raise AssertionError(f"{' '.join(command)} failed:\n{done.stdout.decode(errors='replace')}")
+
+
+def resource(arch, version, out):
+    """The version resource, made with windres as a launcher author would."""
+    run([f"{MINGW[arch]}-windres", f"-I{PREFIX}/include", f"-DKES_EXAMPLE_VERSION={version.replace('.', ',')}",
+         f'-DKES_EXAMPLE_VERSION_TEXT=\\"{version}\\"', os.path.join(EXAMPLES, "version.rc"), "-O", "coff",
+         "-o", out])
+    return out
+
+
+def c_mingw(arch, lib_dir):
+    def build(version, exe, scratch):
+        run([f"{MINGW[arch]}-gcc", "-std=c11", "-O2", "-Wall", "-Wextra", "-Werror", "-static",
+             f"-I{PREFIX}/include", f'-DKES_EXAMPLE_VERSION_TEXT="{version}"', os.path.join(EXAMPLES, "launcher.c"),
+             resource(arch, version, os.path.join(scratch, "version.o")),
+             os.path.join(PREFIX, lib_dir, "libkes_selfupdate.dll.a"), "-o", exe])
+    return build
+
+
+def c_msvc(version, exe, scratch):
+    # MSVC's tools only: clang-cl, lld-link, kes_selfupdate.lib, and an
+    # import library for the three KERNEL32 functions the example declares.
+    kernel32 = os.path.join(scratch, "kernel32.def")
+    with open(kernel32, "w") as f:
+        f.write("LIBRARY KERNEL32.dll\nEXPORTS\nGetStdHandle\nWriteFile\nGetCommandLineA\nExitProcess\n")
+    run(["llvm-dlltool", "-m", "i386:x86-64", "-d", kernel32, "-l", os.path.join(scratch, "kernel32.lib")])
+    obj = os.path.join(scratch, "launcher.obj")
+    # Paths begin with "/", which clang-cl would take for options: the input
+    # file comes after "--".
+    run([CLANG_CL, "--target=x86_64-pc-windows-msvc", "/c", "/W4", "/WX", "/O2", "/GS-", "/clang:-ffreestanding",
+         f"/I{PREFIX}/include", f'/DKES_EXAMPLE_VERSION_TEXT="{version}"', f"/Fo{obj}", "--",
+         os.path.join(EXAMPLES, "launcher_msvc.c")])
+    res = os.path.join(scratch, "version.res")
+    run(["x86_64-w64-mingw32-windres", f"-I{PREFIX}/include", f"-DKES_EXAMPLE_VERSION={version.replace('.', ',')}",
+         f'-DKES_EXAMPLE_VERSION_TEXT=\\"{version}\\"', os.path.join(EXAMPLES, "version.rc"), "-O", "res", "-o", res])
+    run(["lld-link", "/nologo", "/nodefaultlib", "/entry:start", "/subsystem:console", f"/out:{exe}", obj, res,
+         os.path.join(PREFIX, "lib", "kes_selfupdate.lib"), os.path.join(scratch, "kernel32.lib")])
+
+
+def rust(version, exe, scratch):
+    # Debian's rustc, which carries the Windows target (one earlier in PATH may not).
+    run(["/usr/bin/rustc", "--target", "x86_64-pc-windows-gnu", "-C", "opt-level=1", "-C",
+         "linker=x86_64-w64-mingw32-gcc", "-L", os.path.join(PREFIX, "lib"), "-C",
+         "link-arg=" + resource("x64", version, os.path.join(scratch, "version.o")),
+         os.path.join(EXAMPLES, "main.rs"), "-o", exe], env_extra={"KES_EXAMPLE_VERSION_TEXT": version})
+
+
+def go(version, exe, scratch):
+    package = os.path.join(scratch, "go")
+    os.makedirs(package, exist_ok=True)
+    shutil.copy(os.path.join(EXAMPLES, "main.go"), package)
+    with open(os.path.join(package, "go.mod"), "w") as f:
+        f.write("module example.com/launcher\n\ngo 1.19\n")
+    resource("x64", version, os.path.join(package, "rsrc_windows_amd64.syso"))
+    run(["go", "build", "-ldflags", f"-X main.version={version}", "-o", exe, "."], cwd=package,
+        env_extra={"GOOS": "windows", "GOARCH": "amd64", "CGO_ENABLED": "0", "GOFLAGS": "-mod=mod",
+                   "GOCACHE": os.path.join(WORK, "gocache"), "GOPATH": os.path.join(WORK, "gopath"),
+                   "GOPROXY": "off"})
+
+
+def cpp_static_x86(version, exe, scratch):
+    run(["i686-w64-mingw32-g++-posix", "-std=c++17", "-O2", "-Wall", "-Wextra", "-Werror", "-static",
+         f"-I{PREFIX}/include", f'-DKES_EXAMPLE_VERSION_TEXT="{version}"', os.path.join(EXAMPLES, "launcher.cpp"),
+         resource("x86", version, os.path.join(scratch, "version.o")),
+         os.path.join(PREFIX, "x86", "lib", "libkes_selfupdate.a"), os.path.join(PREFIX, "x86", "lib", "libkes_common.a"),
+         "-o", exe])
+
+
+# What the newer launcher must say of its arguments: the older one's, then the skip flag.
+ARGUMENT_LINES = [f"  argument {i}: [{arg}]" for i, arg in enumerate(ARGS + [SKIP], 1)]
+
+
+class AnyLanguage(unittest.TestCase):
+    # (row, how it is built, the DLL beside it (none for a static link), what
+    # the newer launcher prints: "args" lines or its "command line")
+    ROWS = [
+        ("C, MinGW, x64, the DLL", c_mingw("x64", "lib"), "bin", ("C", "args")),
+        ("C, MSVC mode, x64, kes_selfupdate.lib", c_msvc, "bin", ("C (MSVC)", "command line")),
+        ("Rust, windows-gnu, the DLL", rust, "bin", ("Rust", "args")),
+        ("Go, windows/amd64, the DLL loaded by its path", go, "bin", ("Go", "args")),
+        ("C, MinGW, x86, the x86 DLL", c_mingw("x86", os.path.join("x86", "lib")), os.path.join("x86", "bin"),
+         ("C", "args")),
+        ("C++, MinGW, x86, the x86 static library", cpp_static_x86, None, ("C++", "args")),
+    ]
+
+    @classmethod
+    def setUpClass(cls):
+        shutil.rmtree(WORK, ignore_errors=True)
+        os.makedirs(WORK)
+        run(["cmake", "--install", kt.BUILD, "--prefix", PREFIX])
+
+    def test_older_hands_over_to_newer(self):
+        capture = os.path.join(kt.BIN, "kes-debug-capture.exe")
+        for row, build, dll_dir, (language, shows) in self.ROWS:
+            with self.subTest(row):
+                slug = re.sub(r"[^a-z0-9]+", "_", row.lower())
+                scratch = os.path.join(WORK, slug)
+                os.makedirs(scratch)
+                game = kt.fresh_dir("any_language_" + slug)
+                older, newer = os.path.join(game, "Launcher-1.0.exe"), os.path.join(game, "Launcher-2.0.exe")
+                build("1.0.0.0", older, scratch)
+                build("2.0.0.0", newer, scratch)
+                if dll_dir:
+                    shutil.copy(os.path.join(PREFIX, dll_dir, "kes_selfupdate.dll"), game)
+                code, out, err = kt.run_wine(capture, ["--children", kt.windows_path(older), *ARGS])
+                text = out.decode("utf-8", "replace").replace("\r", "")
+                self.assertEqual(code, 0, text + err.decode("utf-8", "replace")[-2000:])
+                newer_path = kt.windows_path(newer)
+                self.assertIn(f"delegating to newer launcher: {newer_path}\n", text)
+                self.assertIn("skip flag present \u2014 bypassing scan\n", text)
+                self.assertNotIn(f"{language} launcher 1.0.0.0 running", text)
+                if shows == "args":
+                    lines = [line for line in text.splitlines() if line.startswith(f"{language} launcher ") or
+                             line.startswith("  argument ")]
+                    self.assertEqual(len(lines), 4, text)
+                    self.assertTrue(lines[0].startswith(f"{language} launcher 2.0.0.0 running as "), text)
+                    self.assertTrue(lines[0].endswith("Launcher-2.0.exe"), text)
+                    self.assertEqual(lines[1:], ARGUMENT_LINES, text)
+                else:
+                    self.assertIn(f'{language} launcher 2.0.0.0 running with the command line "{newer_path}" '
+                                  f'"a b" "say \\"hi\\"" {SKIP}\n', text)
+                print(f"== {row}\n{text}")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
