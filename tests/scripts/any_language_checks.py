@@ -16,6 +16,8 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 import kestrelwood_wine as kt  # noqa: E402
 
+import pefile  # noqa: E402
+
 SOURCE = os.path.abspath(sys.argv.pop(1)) if __name__ == "__main__" else ""
 EXAMPLES = os.path.join(SOURCE, "examples", "any_language")
 WORK = os.path.join(kt.BUILD, "any-language")
@@ -123,6 +125,28 @@ class AnyLanguage(unittest.TestCase):
         shutil.rmtree(WORK, ignore_errors=True)
         os.makedirs(WORK)
         run(["cmake", "--install", kt.BUILD, "--prefix", PREFIX])
+
+    # What one install holds for launcher authors, both architectures.
+    INSTALLED = ["include/kestrelwood/kes_selfupdate.h", "include/kestrelwood/self_update.h",
+                 "bin/kes_selfupdate.dll", "lib/libkes_selfupdate.dll.a", "lib/kes_selfupdate.lib",
+                 "lib/kes_selfupdate.def", "lib/libkes_selfupdate.a", "lib/libkes_common.a",
+                 "x86/bin/kes_selfupdate.dll", "x86/lib/libkes_selfupdate.dll.a", "x86/lib/kes_selfupdate.lib",
+                 "x86/lib/kes_selfupdate.def", "x86/lib/libkes_selfupdate.a", "x86/lib/libkes_common.a"]
+    EXPORTS = [b"kes_self_update_abi_version", b"kes_self_update_scan", b"kes_self_update_scan_argv"]
+    KNOWN_DLLS = {"kernel32.dll", "msvcrt.dll"}
+
+    def test_installed_dlls(self):
+        for path in self.INSTALLED:
+            self.assertTrue(os.path.isfile(os.path.join(PREFIX, path)), path)
+        for dll, machine in (("bin/kes_selfupdate.dll", 0x8664), ("x86/bin/kes_selfupdate.dll", 0x14C)):
+            with self.subTest(dll):
+                path = os.path.join(PREFIX, dll)
+                self.assertLessEqual(os.path.getsize(path), 128 * 1024)
+                pe = pefile.PE(path)
+                self.assertEqual(pe.FILE_HEADER.Machine, machine)
+                self.assertEqual(sorted(e.name for e in pe.DIRECTORY_ENTRY_EXPORT.symbols), self.EXPORTS)
+                self.assertLessEqual({e.dll.decode().lower() for e in pe.DIRECTORY_ENTRY_IMPORT}, self.KNOWN_DLLS)
+                print(f"{dll}: {os.path.getsize(path)} bytes")
 
     def test_older_hands_over_to_newer(self):
         capture = os.path.join(kt.BIN, "kes-debug-capture.exe")

@@ -3,7 +3,7 @@
 copies the sources to a second place with another path (and a later time),
 builds only what ships there in a build tree of its own, and compares the
 SHA-256 of KestrelwoodStart.exe, kes-debug-capture.exe and the self-update
-library archive with those of the build under test.
+libraries and DLLs of both architectures with those of the build under test.
 
   reproducible_build.py SOURCE_DIR BUILD_DIR"""
 import hashlib
@@ -12,11 +12,17 @@ import shutil
 import subprocess
 import sys
 
-SHIPPED = {  # target: path in a build tree
-    "KestrelwoodStart": "bin/KestrelwoodStart.exe",
-    "kes-debug-capture": "bin/kes-debug-capture.exe",
-    "kes_selfupdate": "selfupdate/libkes_selfupdate.a",
-}
+SHIPPED = [  # (target, path in a build tree)
+    ("KestrelwoodStart", "bin/KestrelwoodStart.exe"),
+    ("kes-debug-capture", "bin/kes-debug-capture.exe"),
+    ("kes_selfupdate", "selfupdate/libkes_selfupdate.a"),
+    ("kes_selfupdate_dll", "bin/kes_selfupdate.dll"),
+    ("kes_selfupdate_msvc_lib", "selfupdate/kes_selfupdate.lib"),
+    ("kes_x86", "x86/bin/kes_selfupdate.dll"),
+    ("kes_x86", "x86/selfupdate/kes_selfupdate.lib"),
+    ("kes_x86", "x86/selfupdate/libkes_selfupdate.a"),
+    ("kes_x86", "x86/common/libkes_common.a"),
+]
 
 
 def sha256(path):
@@ -36,14 +42,14 @@ def main(source, build):
     configure = ["cmake", "-S", other, "-B", other_build, "-G", "Ninja",
                  "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(other, "cmake", "toolchain-mingw-x86_64.cmake"),
                  "-DKES_BUILD_TESTS=OFF"]
-    for command in (configure, ["cmake", "--build", other_build, "--target", *SHIPPED]):
+    for command in (configure, ["cmake", "--build", other_build, "--target", *sorted({t for t, _ in SHIPPED})]):
         result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
         if result.returncode != 0:
             print(result.stdout.decode("utf-8", "replace")[-3000:])
             print("FAIL: the second build failed:", " ".join(command))
             return 1
     failed = False
-    for target, path in SHIPPED.items():
+    for _, path in SHIPPED:
         first, second = sha256(os.path.join(build, path)), sha256(os.path.join(other_build, path))
         print(f"{path}: {first} / {second}")
         if first != second:

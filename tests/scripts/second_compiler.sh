@@ -10,7 +10,7 @@ rm -rf "$work"
 mkdir -p "$work"
 # clang takes the MinGW C++ headers that g++ uses.
 cxx=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")/include/c++
-flags=(--target=x86_64-w64-mingw32 -std=c++17 -O2 -Wall -Wextra -Wshadow -Werror
+flags=(--target=x86_64-w64-mingw32 -std=c++17 -O2 -Wall -Wextra -Wshadow -Werror -DKES_SELFUPDATE_STATIC
        -isystem "$cxx" -isystem "$cxx/x86_64-w64-mingw32"
        -I"$src/selfupdate/include" -I"$src/common/include" -I"$build/generated/include")
 compile() {  # compile <source> [extra flags...]

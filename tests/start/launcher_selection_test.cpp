@@ -114,6 +114,11 @@ INSTANTIATE_TEST_SUITE_P(
                       {{L"fx_family_1_1_65535_65535", L"a.exe"}, {L"fx_family_10_0_0_0", L"z.exe"},
                        {L"fx_family_2_0_0_0", L"b.exe"}},
                       L"", L"z.exe"},
+        // 32-bit launchers (PE32) compete as the 64-bit ones do.
+        SelectionCase{"ThirtyTwoBitAmongOthers",
+                      {{L"fx32_family_2_5_0_0", L"a32.exe"}, {L"fx_family_2_1_0_0", L"b.exe"},
+                       {L"fx32_family_3_0_0_0", L"c32.exe"}},
+                      L"", L"c32.exe"},
         // The running file is never chosen, however it is spelled.
         SelectionCase{"SelfIsSkipped",
                       {{L"fx_family_1_2_0_0", L"Self.exe"}, {L"fx_family_1_0_0_0", L"Older.exe"}}, L"Self.exe",

@@ -143,6 +143,11 @@ INSTANTIATE_TEST_SUITE_P(
                    L"Z.exe"},
         ChoiceCase{"TiePrefixFirst", {{L"fx_family_2_0_0_0", L"a.exe.exe"}, {L"fx_family_2_0_0_0", L"a.exe"}},
                    L"a.exe"},
+        // 32-bit launchers (PE32) are read as the 64-bit ones are.
+        ChoiceCase{"ThirtyTwoBitNewest",
+                   {{L"fx_family_2_1_0_0", L"L21.exe"}, {L"fx32_family_3_0_0_0", L"L30_32.exe"}}, L"L30_32.exe"},
+        ChoiceCase{"ThirtyTwoBitOlder",
+                   {{L"fx32_family_2_5_0_0", L"L25_32.exe"}, {L"fx_family_10_0_0_0", L"L10.exe"}}, L"L10.exe"},
         // A single launcher at 0.0.0.0 is still a launcher.
         ChoiceCase{"SingleZeroVersion", {{L"fx_family_0_0_0_0", L"Zero.exe"}}, L"Zero.exe"},
         // One stored NUL or none: the same identifier.
