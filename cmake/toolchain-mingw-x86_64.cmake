@@ -1,22 +1,5 @@
 # Cross-compiles for 64-bit Windows with MinGW-w64 (posix thread variant, which
 # GoogleTest needs) and runs the resulting programs under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(MINGW_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${MINGW_TRIPLE}-windres)
-set(CMAKE_AR ${MINGW_TRIPLE}-ar CACHE FILEPATH "")
-set(CMAKE_RANLIB ${MINGW_TRIPLE}-ranlib CACHE FILEPATH "")
-set(CMAKE_DLLTOOL ${MINGW_TRIPLE}-dlltool CACHE FILEPATH "")
-set(CMAKE_STRIP ${MINGW_TRIPLE}-strip CACHE FILEPATH "")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# BOTH, so that an installed self-update library found through
-# CMAKE_PREFIX_PATH is not looked for under the MinGW root only.
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
-
+include(${CMAKE_CURRENT_LIST_DIR}/MingwToolchain.cmake)
