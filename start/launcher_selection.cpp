@@ -1,7 +1,5 @@
 #include "start/launcher_selection.h"
 
-#include <utility>
-
 #include "common/encoding.h"
 #include "common/launcher_family.h"
 #include "common/path_compare.h"
@@ -51,17 +49,7 @@ Candidate classifyCandidate(const std::string& candidate, const std::wstring& se
 
 std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath,
                                   LayoutCheck checkLayout) {
-    std::wstring chosenPath;
-    std::uint64_t chosenVersion = 0;
-    for (const std::string& path : candidates) {
-        Candidate candidate = classifyCandidate(path, selfPath, checkLayout);
-        if (candidate.kind == CandidateKind::Launcher &&
-            isPreferredLauncher(candidate.info.packed, candidate.path, chosenVersion, chosenPath)) {
-            chosenPath = std::move(candidate.path);
-            chosenVersion = candidate.info.packed;
-        }
-    }
-    return chosenPath;
+    return selectNewestLauncher(candidates, selfPath, checkLayout, [](const Candidate&) {});
 }
 
 }  // namespace kes

@@ -4,9 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 #include <sstream>
-#include <thread>
 
 #include "support/test_support.h"
 
@@ -17,24 +15,6 @@ namespace {
 // A bound for a hang, not for speed: the 2,000-candidate folder takes about
 // 7 s on its own under Wine, and more than twice that beside other tests.
 constexpr DWORD kMayTakeMs = 60000;
-
-// The launchers among `names` that have written their record by the deadline.
-std::vector<std::wstring> waitForAnyStart(const std::wstring& dir, const std::set<std::wstring>& names,
-                                          DWORD timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        std::vector<std::wstring> started = startedLaunchers(dir);
-        for (const std::wstring& name : started) {
-            if (names.count(name) != 0) {
-                return started;
-            }
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            return started;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
 
 std::string describe(const std::set<std::wstring>& names) {
     std::string text;
@@ -81,7 +61,13 @@ void HostileFolder::checkStartProgram(const std::string& label, const Expectatio
     ASSERT_TRUE(run.exited) << label << ": the start program: " << describe(run);
     ASSERT_EQ(run.exitCode, 0u) << label << ": exit code 0x" << std::hex << run.exitCode << ", expected "
                                 << describe(expected.winners) << " to start";
-    const std::vector<std::wstring> started = waitForAnyStart(dir, expected.winners, 10000);
+    const std::vector<std::wstring> started = waitForStarts(
+        dir,
+        [&](const std::vector<std::wstring>& names) {
+            return std::any_of(names.begin(), names.end(),
+                               [&](const std::wstring& name) { return expected.winners.count(name) != 0; });
+        },
+        10000);
     ASSERT_EQ(started.size(), 1u) << label << ": expected " << describe(expected.winners);
     EXPECT_EQ(expected.winners.count(started[0]), 1u)
         << label << ": started " << narrow(started[0]) << ", expected " << describe(expected.winners);

@@ -37,10 +37,11 @@ def run(command, env_extra=None, cwd=None):
         raise AssertionError(f"{' '.join(command)} failed:\n{done.stdout.decode(errors='replace')}")
 
 
-def resource(arch, version, out):
-    """The version resource, made with windres as a launcher author would."""
+def resource(arch, version, out, form="coff"):
+    """The version resource, made with windres as a launcher author would: a
+    COFF object for MinGW's linkers, a .res file for lld-link."""
     run([f"{MINGW[arch]}-windres", f"-I{PREFIX}/include", f"-DKES_EXAMPLE_VERSION={version.replace('.', ',')}",
-         f'-DKES_EXAMPLE_VERSION_TEXT=\\"{version}\\"', os.path.join(EXAMPLES, "version.rc"), "-O", "coff",
+         f'-DKES_EXAMPLE_VERSION_TEXT=\\"{version}\\"', os.path.join(EXAMPLES, "version.rc"), "-O", form,
          "-o", out])
     return out
 
@@ -67,9 +68,7 @@ def c_msvc(version, exe, scratch):
     run([CLANG_CL, "--target=x86_64-pc-windows-msvc", "/c", "/W4", "/WX", "/O2", "/GS-", "/clang:-ffreestanding",
          f"/I{PREFIX}/include", f'/DKES_EXAMPLE_VERSION_TEXT="{version}"', f"/Fo{obj}", "--",
          os.path.join(EXAMPLES, "launcher_msvc.c")])
-    res = os.path.join(scratch, "version.res")
-    run(["x86_64-w64-mingw32-windres", f"-I{PREFIX}/include", f"-DKES_EXAMPLE_VERSION={version.replace('.', ',')}",
-         f'-DKES_EXAMPLE_VERSION_TEXT=\\"{version}\\"', os.path.join(EXAMPLES, "version.rc"), "-O", "res", "-o", res])
+    res = resource("x64", version, os.path.join(scratch, "version.res"), "res")
     run(["lld-link", "/nologo", "/nodefaultlib", "/entry:start", "/subsystem:console", f"/out:{exe}", obj, res,
          os.path.join(PREFIX, "lib", "kes_selfupdate.lib"), os.path.join(scratch, "kernel32.lib")])
 

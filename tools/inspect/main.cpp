@@ -188,12 +188,11 @@ std::string groupedDigits(std::uint64_t value) {
 }
 
 // The start program's own judgement of the file, put in words.
-FileReport inspectFile(const std::string& path, const std::wstring& startProgram, const std::wstring& chosen,
+FileReport inspectFile(const std::string& path, const kes::Candidate& candidate, const std::wstring& chosen,
                        std::uint64_t chosenVersion) {
     FileReport report;
     report.path = path;
     report.name = path.substr(path.find_last_of('\\') + 1);
-    const kes::Candidate candidate = kes::classifyCandidate(path, startProgram);
     const kes::LauncherVersionInfo& info = candidate.info;
     report.versioned = info.valid;
     report.version = versionText(info);
@@ -323,14 +322,22 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "kes-inspect: cannot read %s\n", utf8(options.target).c_str());
         return 2;
     }
-    // The start program's own steps: list the folder, then select.
+    // The start program's own steps: list the folder, then select, keeping
+    // the judgement of every file.
     const std::vector<std::string> candidates = kes::listSiblingExecutables(utf8(place.folder));
-    const std::wstring chosen = kes::selectNewestLauncher(candidates, place.startProgram);
-    const std::uint64_t chosenVersion =
-        chosen.empty() ? 0 : kes::readLauncherVersionInfo(utf8(chosen)).packed;
+    std::vector<kes::Candidate> judged;
+    const std::wstring chosen =
+        kes::selectNewestLauncher(candidates, place.startProgram, kes::checkExecutableLayout,
+                                  [&](const kes::Candidate& candidate) { judged.push_back(candidate); });
+    std::uint64_t chosenVersion = 0;
+    for (const kes::Candidate& candidate : judged) {
+        if (candidate.path == chosen) {
+            chosenVersion = candidate.info.packed;
+        }
+    }
     std::vector<FileReport> files;
-    for (const std::string& candidate : candidates) {
-        files.push_back(inspectFile(candidate, place.startProgram, chosen, chosenVersion));
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        files.push_back(inspectFile(candidates[i], judged[i], chosen, chosenVersion));
     }
     const std::string chosenText = utf8(chosen);
     const std::string commandLine = chosen.empty() ? "" : utf8(kes::quoteCommandLineArg(chosen));

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/pe_layout.h"
@@ -51,5 +52,24 @@ bool isSameFile(const std::wstring& selfPath, const std::wstring& candidate);
 // far. Nothing is chosen while chosenPath is empty, whatever chosenVersion says.
 bool isPreferredLauncher(std::uint64_t version, const std::wstring& path, std::uint64_t chosenVersion,
                          const std::wstring& chosenPath);
+
+// The same selection, showing `seen` each candidate's judgement, in listing
+// order, before it is weighed (kes-inspect lists them).
+template <typename Seen>
+std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath,
+                                  LayoutCheck checkLayout, Seen&& seen) {
+    std::wstring chosenPath;
+    std::uint64_t chosenVersion = 0;
+    for (const std::string& path : candidates) {
+        Candidate candidate = classifyCandidate(path, selfPath, checkLayout);
+        seen(static_cast<const Candidate&>(candidate));
+        if (candidate.kind == CandidateKind::Launcher &&
+            isPreferredLauncher(candidate.info.packed, candidate.path, chosenVersion, chosenPath)) {
+            chosenPath = std::move(candidate.path);
+            chosenVersion = candidate.info.packed;
+        }
+    }
+    return chosenPath;
+}
 
 }  // namespace kes
