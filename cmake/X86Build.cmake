@@ -14,17 +14,11 @@ ExternalProject_Add(kes_x86
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-i686.cmake
                -DKES_ROUTINE_ONLY=ON -DKES_WERROR=${KES_WERROR} -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
                -DKES_X86_FIXTURES=${KES_BUILD_TESTS}
+               # The 32-bit fixtures go beside the others, where the tests look for them.
+               -DKES_X86_FIXTURE_DIR=${CMAKE_BINARY_DIR}/bin
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     BUILD_BYPRODUCTS ${KES_X86_BINARY_DIR}/bin/kes_selfupdate.dll)
-if(KES_BUILD_TESTS)
-    # The 32-bit fixtures go beside the others, where the tests look for them.
-    ExternalProject_Add_Step(kes_x86 fixtures
-        COMMAND ${CMAKE_COMMAND} -E copy_if_different ${KES_X86_BINARY_DIR}/bin/fx32_family_2_5_0_0.exe
-                ${KES_X86_BINARY_DIR}/bin/fx32_family_3_0_0_0.exe ${CMAKE_BINARY_DIR}/bin
-        DEPENDEES build
-        ALWAYS ON)
-endif()
 
 install(FILES ${KES_X86_BINARY_DIR}/bin/kes_selfupdate.dll DESTINATION x86/bin)
 install(FILES ${KES_X86_BINARY_DIR}/selfupdate/libkes_selfupdate.dll.a

@@ -7,6 +7,7 @@
 #include "common/command_line.h"
 #include "common/encoding.h"
 #include "common/launcher_family.h"
+#include "common/machine_support.h"
 #include "common/path_compare.h"
 #include "common/pe_layout.h"
 #include "common/sibling_executables.h"
@@ -59,13 +60,18 @@ ScanResult scanSiblings(const std::string& selfPath, std::uint64_t selfVersion) 
     scan.bestPath = selfPath;
     scan.bestVersion = selfVersion;
     for (const std::string& sibling : listSiblingExecutables(parentDirectory(selfPath))) {
-        // A damaged sibling is not counted, and the platform's version
-        // library never gets to fault on it.
-        if (pathsEqualIgnoreCase(sibling, selfPath) || !isVersionResourceSafeToRead(sibling)) {
+        if (pathsEqualIgnoreCase(sibling, selfPath)) {
             continue;
         }
+        // A damaged sibling is not counted, and the platform's version
+        // library never gets to fault on it.
+        const LayoutReport layout = checkExecutableLayout(sibling);
+        if (layout.verdict != LayoutVerdict::Readable) {
+            continue;
+        }
+        // Nor is one that this computer cannot start.
         const LauncherVersionInfo info = readLauncherVersionInfo(sibling);
-        if (!info.valid || !isLauncherFamilyId(info.launcherId)) {
+        if (!info.valid || !isLauncherFamilyId(info.launcherId) || !machineRunsHere(layout)) {
             continue;
         }
         if (scan.bestVersion < info.packed) {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "common/system_library.h"
+
 namespace kes {
 
 void restrictDllSearchToSystem32() {
@@ -10,9 +12,8 @@ void restrictDllSearchToSystem32() {
     // The call is looked up rather than imported, so that the program still
     // starts on a system too old to have it.
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+    const auto setDefaultDllDirectories =
+        lookUpFunction<SetDefaultDllDirectoriesFn>(GetModuleHandleW(kKernel32), "SetDefaultDllDirectories");
     if (setDefaultDllDirectories != nullptr) {
         setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }

@@ -2,6 +2,7 @@
 
 #include "common/encoding.h"
 #include "common/launcher_family.h"
+#include "common/machine_support.h"
 #include "common/path_compare.h"
 
 namespace kes {
@@ -35,12 +36,18 @@ Candidate classifyCandidate(const std::string& candidate, const std::wstring& se
         return result;
     }
     result.info = readLauncherVersionInfo(candidate);
+    // The family test comes before the self test, so that only the family's
+    // launchers cost the two path normalisations.
     if (!result.info.valid) {
         result.kind = CandidateKind::NoVersionResource;
-    } else if (isSameFile(selfPath, result.path)) {
-        result.kind = CandidateKind::Self;
     } else if (!isLauncherFamilyId(result.info.launcherId)) {
         result.kind = CandidateKind::OtherFamily;
+    } else if (isSameFile(selfPath, result.path)) {
+        result.kind = CandidateKind::Self;
+    } else if (!machineRunsHere(result.layout)) {
+        // Its start would fail with an error box while a launcher that runs
+        // here may be beside it.
+        result.kind = CandidateKind::OtherMachine;
     } else {
         result.kind = CandidateKind::Launcher;
     }

@@ -87,7 +87,20 @@ INSTANTIATE_TEST_SUITE_P(
         // Cut one byte short of its image: its resources are whole and read
         // as 2.0.0.0, so only the layout check keeps it from being chosen.
         VersionCase{L"corpus\\420_newer_stripped_one_byte_short", LayoutVerdict::CutShort, true, 2, 0, 0, 0,
-                    kFamily}),
+                    kFamily},
+        // A 32-bit launcher's resource entry points outside its section: its
+        // optional header is read in its own form, not the 64-bit one.
+        VersionCase{L"corpus\\573_x86_rsrc_entry_offset_outside", LayoutVerdict::Damaged, false, 0, 0, 0, 0, ""},
+        // Fifteen language directories, each far from the last: more reads
+        // than the check makes, though the platform finds an intact block.
+        VersionCase{L"corpus\\440_crafted_scattered_15_directories", LayoutVerdict::OverBudget, true, 2, 0, 0, 0,
+                    kFamily},
+        // Ten at each level, all leading to the same directories and an intact
+        // block: each directory is looked at once, well within the budget.
+        VersionCase{L"corpus\\438_crafted_fanout_10_repeats_intact", kSound, true, 2, 0, 0, 0, kFamily},
+        // Built for ARM64: whole and readable, and of the family; whether this
+        // computer runs it is the selection's question.
+        VersionCase{L"corpus\\441_crafted_machine_arm64", kSound, true, 2, 0, 0, 0, kFamily}),
     RowName());
 
 TEST(VersionInfo, MissingFileOrNonProgramGivesAllZeroRecord) {

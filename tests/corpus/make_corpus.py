@@ -10,8 +10,14 @@ with debug sections), copies cut at every section boundary after the
 resources, inside the last section and one byte short of the image's end: an
 update still being written, or a download cut short.
 
+It also writes the same cuts and corruptions of a 32-bit launcher (x86_*),
+and crafted files whose resource directory is all legal repetition (the
+same entry hundreds of times at every level, or directories spread far
+apart), or whose image is built for another machine.
+
 It also writes corpus/EXPECTED, the test oracle, from what it knows it wrote
-rather than from any reader: per file, "<name> <may count> <may win>".
+rather than from any reader: per file, "<name> <may count> <may win>
+<verdict>".
 - may count (1/0): the file still holds the family identifier and the whole
   image (the headers and every section's raw data), so a reader may take it
   for a launcher of the family. A copy cut short of its image never counts.
@@ -21,8 +27,12 @@ rather than from any reader: per file, "<name> <may count> <may win>".
   directory, version block header, fixed record). Damage behind the fixed
   record cannot do that. When no file of a folder may win, the newest intact
   launcher must start.
+- verdict: what the layout check must say, where the file's making decides
+  it: "readable", "rejected" (damaged or cut short), "over-budget" (more
+  work than any linker's output needs), or "-".
 
-  make_corpus.py --seed N --base launcher.exe --newer launcher.exe [--newer ...] --out DIR
+  make_corpus.py --seed N --base launcher.exe --newer launcher.exe [--newer ...]
+                 --base32 launcher.exe --newer32 launcher.exe --out DIR
 """
 import argparse
 import os
@@ -45,6 +55,11 @@ class Base:
         self.data = open(path, "rb").read()
         self.newer = newer
         pe = pefile.PE(data=self.data)
+        self.pe32 = pe.OPTIONAL_HEADER.Magic == 0x10B
+        self.file_alignment = pe.OPTIONAL_HEADER.FileAlignment
+        self.section_alignment = pe.OPTIONAL_HEADER.SectionAlignment
+        self.headers_size = pe.OPTIONAL_HEADER.SizeOfHeaders
+        self.virtual_end = max(s.VirtualAddress + max(s.Misc_VirtualSize, s.SizeOfRawData) for s in pe.sections)
         # What the loader maps: the headers and every section's raw data.
         self.image_end = max([pe.OPTIONAL_HEADER.SizeOfHeaders] +
                              [s.PointerToRawData + s.SizeOfRawData for s in pe.sections if s.SizeOfRawData])
@@ -55,6 +70,7 @@ class Base:
         self.rsrc_rva = rsrc.VirtualAddress
         self.rsrc = pe.get_offset_from_rva(rsrc.VirtualAddress)
         self.rsrc_size = rsrc.Size
+        self.resource_directory_at = self.pe_offset + 24 + (96 if self.pe32 else 112) + 2 * 8
         entry = pe.DIRECTORY_ENTRY_RESOURCE.entries[0].directory.entries[0].directory.entries[0]
         self.data_entry = self.rsrc + entry.struct.OffsetToData  # IMAGE_RESOURCE_DATA_ENTRY
         self.version = pe.get_offset_from_rva(entry.data.struct.OffsetToData)
@@ -91,19 +107,27 @@ def expectation(base, content):
     return may_count, first_change < base.fixed_end
 
 
-def generate(base, rng):
+def generate(base, rng, files, prefix="", fill_to=420, resource_cut_step=4):
+    """The cuts and corruptions of one launcher, appended to files as (name,
+    bytes, base, verdict or None, None); noise files only for the first
+    launcher."""
     data = base.data
-    files = []  # (name, bytes)
+    first = len(files)
 
-    def add(name, content):
-        files.append((f"{len(files):03d}_{name}.exe", content))
+    def add(name, content, verdict=None):
+        files.append((f"{len(files):03d}_{prefix}{name}.exe", content, base, verdict, None))
 
+    if prefix:
+        noise_sizes = ()
+    else:
+        add("empty", b"")
+        noise_sizes = (1, 2, 63, 64, 100, 512, 4096, 65536, 300000)
     # Nothing, and noise.
-    add("empty", b"")
-    for size in (1, 2, 63, 64, 100, 512, 4096, 65536, 300000):
+    for size in noise_sizes:
         add(f"random_{size}", bytes(rng.getrandbits(8) for _ in range(size)))
-    add("mz_only", b"MZ")
-    add("mz_random", b"MZ" + bytes(rng.getrandbits(8) for _ in range(4094)))
+    if not prefix:
+        add("mz_only", b"MZ")
+        add("mz_random", b"MZ" + bytes(rng.getrandbits(8) for _ in range(4094)))
     add("lfanew_past_end", patched(data[:4096], 0x3C, "<I", 0x7FFFFFF0))
     add("lfanew_zero", patched(data, 0x3C, "<I", 0))
     add("pe_signature_wrong", patched(data, base.pe_offset, "<I", 0x00004550 ^ 0xFF))
@@ -116,26 +140,28 @@ def generate(base, rng):
     for start, size in base.sections:
         if size:
             cuts |= {start, start + 1, start + size // 2, start + size - 1}
-    cuts |= set(range(base.rsrc, base.rsrc + base.rsrc_size + 8, 4))
+    cuts |= set(range(base.rsrc, base.rsrc + base.rsrc_size + 8, resource_cut_step))
     cuts |= {len(data) - 1, len(data) - 512}
     for cut in sorted(c for c in cuts if 0 < c < len(data)):
         add(f"truncated_{cut:x}", data[:cut])
 
     # The resource directory.
     root = base.rsrc
+    # The launchers' only resource is their version resource: the root's
+    # first entry is its type.
     for field, name in ((12, "named"), (14, "ids")):
-        add(f"rsrc_root_{name}_ffff", patched(data, root + field, "<H", 0xFFFF))
-    add("rsrc_entry_offset_outside", patched(data, root + 16 + 4, "<I", 0x80000000 | 0x7FFFFF00))
+        add(f"rsrc_root_{name}_ffff", patched(data, root + field, "<H", 0xFFFF), "rejected")
+    add("rsrc_entry_offset_outside", patched(data, root + 16 + 4, "<I", 0x80000000 | 0x7FFFFF00), "rejected")
     add("rsrc_entry_offset_self", patched(data, root + 16 + 4, "<I", 0x80000000))
     add("rsrc_entry_is_leaf", patched(data, root + 16 + 4, "<I", 0x10))
-    add("rsrc_data_size_huge", patched(data, base.data_entry + 4, "<I", 0x7FFFFFFF))
-    add("rsrc_data_size_zero", patched(data, base.data_entry + 4, "<I", 0))
+    add("rsrc_data_size_huge", patched(data, base.data_entry + 4, "<I", 0x7FFFFFFF), "rejected")
+    add("rsrc_data_size_zero", patched(data, base.data_entry + 4, "<I", 0), "readable")
     add("rsrc_data_size_odd", patched(data, base.data_entry + 4, "<I", base.version_size - 3))
-    add("rsrc_data_size_past_file", patched(data, base.data_entry + 4, "<I", len(data)))
-    add("rsrc_data_rva_outside", patched(data, base.data_entry, "<I", 0x7FFFFF00))
+    add("rsrc_data_size_past_file", patched(data, base.data_entry + 4, "<I", len(data)), "rejected")
+    add("rsrc_data_rva_outside", patched(data, base.data_entry, "<I", 0x7FFFFF00), "rejected")
     add("rsrc_data_rva_zero", patched(data, base.data_entry, "<I", 0))
-    add("rsrc_dir_size_zero", patched(data, base.pe_offset + 24 + 112 + 2 * 8 + 4, "<I", 0))
-    add("rsrc_dir_rva_outside", patched(data, base.pe_offset + 24 + 112 + 2 * 8, "<I", 0x7FFFF000))
+    add("rsrc_dir_size_zero", patched(data, base.resource_directory_at + 4, "<I", 0))
+    add("rsrc_dir_rva_outside", patched(data, base.resource_directory_at, "<I", 0x7FFFF000), "rejected")
 
     # The version block's node lengths.
     v = base.version
@@ -175,21 +201,20 @@ def generate(base, rng):
 
     # Random damage at fixed seed, in the version block and the resource
     # directory, until the corpus holds at least 400 files.
-    while len(files) < 420:
+    while len(files) < first + fill_to:
         block = bytearray(data)
         region = rng.choice(("version", "version", "directory"))
         lo, hi = (v, v + base.version_size) if region == "version" else (root, base.version)
         for _ in range(rng.randint(1, 8)):
             block[rng.randrange(lo, hi)] = rng.getrandbits(8)
         add(f"random_{region}", bytes(block))
-    return files
 
 
 def newer_cuts(newer, label, files):
     """Copies of a newer launcher cut after its resources; appended to files
-    as (name, bytes, base)."""
+    as (name, bytes, base, None, None)."""
     def add(name, content):
-        files.append((f"{len(files):03d}_newer_{label}_{name}.exe", content, newer))
+        files.append((f"{len(files):03d}_newer_{label}_{name}.exe", content, newer, None, None))
 
     add("one_byte_short", newer.data[:newer.image_end - 1])
     if len(newer.data) > newer.image_end:
@@ -202,27 +227,140 @@ def newer_cuts(newer, label, files):
     add(f"cut_{last_start + last_size // 2:x}", newer.data[:last_start + last_size // 2])
 
 
+SUBDIRECTORY = 0x80000000
+RT_VERSION, VS_VERSION_INFO, US_ENGLISH = 16, 1, 0x409
+
+
+def align(value, to):
+    return (value + to - 1) // to * to
+
+
+def directory(entries):
+    """An IMAGE_RESOURCE_DIRECTORY with id entries (id, offset or SUBDIRECTORY|offset)."""
+    return struct.pack("<IIHHHH", 0, 0, 0, 0, 0, len(entries)) + b"".join(
+        struct.pack("<II", i, target) for i, target in entries)
+
+
+def with_resource_section(base, size, build):
+    """A copy of `base` with one more section of `size` bytes at its end, made
+    by build(rva, size) of the section, which the resource directory then
+    names: a whole image, whose old resources are left unreferenced."""
+    rva = align(base.virtual_end, base.section_alignment)
+    payload = build(rva, size)
+    payload += bytes(size - len(payload))
+    offset = align(len(base.data), base.file_alignment)
+    header_at = base.section_table + 40 * len(base.sections)
+    assert header_at + 40 <= min(base.headers_size, min(p for p, n in base.sections if n)), "no room for a section"
+    out = bytearray(base.data) + bytes(offset - len(base.data)) + payload
+    out += bytes(align(len(out), base.file_alignment) - len(out))
+    out[header_at:header_at + 40] = struct.pack("<8sIIIIIIHHI", b".rsrc2", size, rva, align(size, base.file_alignment),
+                                                offset, 0, 0, 0, 0, 0x40000040)
+    struct.pack_into("<H", out, base.pe_offset + 6, len(base.sections) + 1)
+    struct.pack_into("<I", out, base.pe_offset + 24 + 56, align(rva + size, base.section_alignment))  # SizeOfImage
+    struct.pack_into("<II", out, base.resource_directory_at, rva, size)
+    return bytes(out)
+
+
+def fan_out(repeats, distinct_names=False, whole_section=True, version=None):
+    """The version type entry `repeats` times at the root, the version name
+    `repeats` times under it and a language `repeats` times under that, each
+    language naming one data entry: over the whole section, or the intact
+    version block (rva, size). With distinct_names every type entry leads to a
+    directory of its own."""
+    def build(rva, size):
+        names = 16 + 8 * repeats
+        name_count = repeats if distinct_names else 1
+        languages = names + (16 + 8 * repeats) * name_count
+        data = languages + 16 + 8 * repeats
+        body = directory([(RT_VERSION, SUBDIRECTORY | (names + (16 + 8 * repeats) * (i if distinct_names else 0)))
+                          for i in range(repeats)])
+        for _ in range(name_count):
+            body += directory([(VS_VERSION_INFO, SUBDIRECTORY | languages)] * repeats)
+        body += directory([(US_ENGLISH, data)] * repeats)
+        return body + struct.pack("<IIII", *((rva, size) if whole_section else version), 0, 0)
+    return build
+
+
+def scattered(count, version, stride=8192):
+    """The version name's directory and `count` language directories, each
+    `stride` bytes from the next, so that each costs a read of its own; the
+    languages name the intact version block."""
+    def build(rva, size):
+        body = bytearray(directory([(RT_VERSION, SUBDIRECTORY | stride)]))
+        places = [stride * (2 + i) for i in range(count)]
+        for at, part in [(stride, directory([(VS_VERSION_INFO, SUBDIRECTORY | p) for p in places]))] + [
+                (p, directory([(US_ENGLISH, p + 24)]) + struct.pack("<IIII", *version, 0, 0)) for p in places]:
+            body += bytes(at - len(body)) + part
+        return bytes(body)
+    return build
+
+
+def crafted(newer, files):
+    """Files that are all legal repetition, or built for another machine;
+    appended as (name, bytes, base, verdict, (may count, may win))."""
+    def add(name, content, expected):
+        files.append((f"{len(files):03d}_crafted_{name}.exe", content, newer, expected[2], expected[:2]))
+
+    version = (newer.rsrc_rva - newer.rsrc + newer.version, newer.version_size)  # the intact block, by rva
+    megabyte = (1 << 20) - align(len(newer.data), newer.file_alignment)
+    # 200 repeats at every level: 800 entries, past the budget however few
+    # directories they lead to.
+    add("fanout_200_repeats", with_resource_section(newer, megabyte, fan_out(200)), (0, 0, "over-budget"))
+    add("fanout_200_distinct_names", with_resource_section(newer, megabyte, fan_out(200, distinct_names=True)),
+        (0, 0, "over-budget"))
+    # Ten repeats at every level of an intact version resource: a thousand
+    # paths, but three directories and ten data entries, each looked at once.
+    add("fanout_10_repeats_intact", with_resource_section(newer, 65536, fan_out(10, whole_section=False,
+                                                                              version=version)),
+        (1, 1, "readable"))
+    add("scattered_3_directories", with_resource_section(newer, 65536, scattered(3, version)), (1, 1, "readable"))
+    # More windows than the budget's reads.
+    add("scattered_15_directories", with_resource_section(newer, 200000, scattered(15, version)),
+        (0, 0, "over-budget"))
+    # Whole launchers of the family that this computer cannot start.
+    for machine, label in ((0xAA64, "arm64"), (0x01C4, "arm"), (0x1234, "unknown"), (0, "none")):
+        add(f"machine_{label}", patched(newer.data, newer.pe_offset + 4, "<H", machine), (0, 0, "readable"))
+
+
+def verdict_of(base, content):
+    """The layout check's verdict where the file's making decides it: a copy
+    of a launcher cut before its image's end lacks bytes that the loader maps,
+    unless it is cut before its PE signature, when it is no image at all."""
+    if base.data.startswith(content) and len(content) < len(base.data):
+        if len(content) >= base.image_end:
+            return "readable"
+        return "readable" if len(content) < base.pe_offset + 4 else "rejected"
+    return "-"
+
+
 def main(argv):
     ap = argparse.ArgumentParser()
     ap.add_argument("--seed", type=int, required=True)
     ap.add_argument("--base", required=True)
     ap.add_argument("--newer", action="append", default=[], help="a launcher above 1.2.0.0, stripped or not")
+    ap.add_argument("--base32", required=True, help="a 32-bit launcher below 1.2.0.0")
+    ap.add_argument("--newer32", required=True, help="a 32-bit launcher above 1.2.0.0")
     ap.add_argument("--out", required=True)
     args = ap.parse_args(argv)
     rng = random.Random(args.seed)
     base = Base(args.base)
     shutil.rmtree(args.out, ignore_errors=True)
     os.makedirs(args.out)
-    files = [(name, content, base) for name, content in generate(base, rng)]
-    for path in args.newer:
-        newer_cuts(Base(path, newer=True), "debug" if "debug" in os.path.basename(path) else "stripped", files)
-    for name, content, _ in files:
+    files = []
+    generate(base, rng, files)
+    newer = [Base(path, newer=True) for path in args.newer]
+    for launcher, path in zip(newer, args.newer):
+        newer_cuts(launcher, "debug" if "debug" in os.path.basename(path) else "stripped", files)
+    crafted(newer[0], files)
+    generate(Base(args.base32), rng, files, prefix="x86_", fill_to=0, resource_cut_step=24)
+    newer_cuts(Base(args.newer32, newer=True), "x86", files)
+    for name, content, _, _, _ in files:
         with open(os.path.join(args.out, name), "wb") as f:
             f.write(content)
     with open(os.path.join(args.out, "EXPECTED"), "w") as f:
-        for name, content, origin in files:
-            may_count, may_win = expectation(origin, content)
-            f.write(f"{name} {int(may_count)} {int(may_win)}\n")
+        for name, content, origin, verdict, counts in files:
+            may_count, may_win = counts or expectation(origin, content)
+            f.write(f"{name} {int(may_count)} {int(may_win)} {verdict or verdict_of(origin, content)}\n")
     with open(os.path.join(args.out, "SEED"), "w") as f:
         f.write(f"{args.seed}\n")
     print(f"hostile corpus: {len(files)} files, seed {args.seed}, in {args.out}")

@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <set>
 
+#include "common/win_owners.h"
 #include "common/version_info.h"
 #include "robustness/robustness_support.h"
 #include "support/test_support.h"
@@ -82,25 +84,42 @@ TEST(HostileCorpus, WholeCorpusAtOnce) {
     folder.checkSelfUpdate("whole corpus", expected);
 }
 
-// A valid, newer launcher that another process holds open exclusively cannot
-// be read, so it does not count; the start and the hand-over go to the newest
-// launcher that can be read.
-TEST(HostileCorpus, NewerLauncherHeldOpenExclusively) {
+// A whole, newer launcher that another process holds open does not count
+// while it is held: exclusively, it cannot be read at all; for writing, as a
+// downloader holds it, the layout check shuts the writer out and so passes
+// it over, whatever the version library could read of it. The start and the
+// hand-over go to the newest launcher that no one holds.
+struct HeldCase {
+    const char* name;
+    DWORD access;
+    DWORD sharing;
+};
+
+void PrintTo(const HeldCase& row, std::ostream* os) { *os << row.name; }
+
+class NewerLauncherHeldOpen : public ::testing::TestWithParam<HeldCase> {};
+
+TEST_P(NewerLauncherHeldOpen, IsPassedOver) {
     HostileFolder folder(freshScratchDir());
-    const std::wstring locked = folder.dir + L"\\L20.exe";
-    copyFileOrFail(builtExe(L"fx_family_2_0_0_0"), locked);
-    HANDLE lock = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    ASSERT_FALSE(readLauncherVersionInfo(narrow(locked)).valid) << "the lock did not keep the reader out";
-    folder.checkStartProgram("locked L20.exe", Expectation{});
-    folder.checkSelfUpdate("locked L20.exe", Expectation{});
+    const std::wstring held = folder.dir + L"\\L20.exe";
+    copyFileOrFail(builtExe(L"fx_family_2_0_0_0"), held);
+    const UniqueHandle holder = makeUniqueFileHandle(
+        CreateFileW(held.c_str(), GetParam().access, GetParam().sharing, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder) << GetLastError();
+    folder.checkStartProgram("held L20.exe", Expectation{});
+    folder.checkSelfUpdate("held L20.exe", Expectation{});
     const std::string json = inspectFolder(folder.dir).json;
     const std::size_t line = json.find("\"name\": \"L20.exe\"");
     ASSERT_NE(line, std::string::npos) << json;
     EXPECT_NE(json.substr(line, json.find('\n', line) - line).find("\"verdict\": \"unreadable\""), std::string::npos)
         << json;
-    CloseHandle(lock);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    HostileCorpus, NewerLauncherHeldOpen,
+    ::testing::Values(HeldCase{"Exclusively", GENERIC_READ, 0},
+                      HeldCase{"ForWritingWithReadersLetIn", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE}),
+    RowName());
 
 // 1,000 launchers of the family and 1,000 other executables: the newest
 // launcher still wins, and the routine counts every sibling of the family.

@@ -32,7 +32,8 @@ std::map<std::wstring, CorpusFile> corpusExpectations() {
     std::string name;
     int mayCount = 0;
     int mayWin = 0;
-    while (lines >> name >> mayCount >> mayWin) {
+    std::string verdict;
+    while (lines >> name >> mayCount >> mayWin >> verdict) {
         files[widen(name)] = CorpusFile{mayCount != 0, mayWin != 0};
     }
     return files;

@@ -3,12 +3,15 @@
 from the installed package, and hand over under Wine: each row builds its
 example launcher at 1.0.0.0 and 2.0.0.0, starts the older one with arguments
 that hold a blank and a double quote, and requires the newer one to run as
-itself with the same arguments and the trailing skip flag.
+itself with the same arguments and the trailing skip flag. Beside them lies
+the newer one as an ARM64 build at 3.0.0.0, which this computer cannot start
+and which the routine must pass over.
 
   any_language_checks.py SOURCE_DIR"""
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import unittest
@@ -102,6 +105,20 @@ def cpp_static_x86(version, exe, scratch):
          "-o", exe])
 
 
+def arm64_copy(launcher, copy):
+    """The launcher as though built for ARM64 at 3.0.0.0: whole and of the
+    family, but not for this computer."""
+    data = bytearray(open(launcher, "rb").read())
+    pe = pefile.PE(data=bytes(data))
+    fixed = pe.VS_FIXEDFILEINFO[0].get_file_offset()
+    machine = pe.FILE_HEADER.get_file_offset()
+    pe.close()
+    struct.pack_into("<H", data, machine, 0xAA64)
+    struct.pack_into("<I", data, fixed + 8, 0x00030000)  # dwFileVersionMS
+    with open(copy, "wb") as f:
+        f.write(data)
+
+
 # What the newer launcher must say of its arguments: the older one's, then the skip flag.
 ARGUMENT_LINES = [f"  argument {i}: [{arg}]" for i, arg in enumerate(ARGS + [SKIP], 1)]
 
@@ -158,6 +175,7 @@ class AnyLanguage(unittest.TestCase):
                 older, newer = os.path.join(game, "Launcher-1.0.exe"), os.path.join(game, "Launcher-2.0.exe")
                 build("1.0.0.0", older, scratch)
                 build("2.0.0.0", newer, scratch)
+                arm64_copy(newer, os.path.join(game, "Launcher-3.0-arm64.exe"))
                 if dll_dir:
                     shutil.copy(os.path.join(PREFIX, dll_dir, "kes_selfupdate.dll"), game)
                 code, out, err = kt.run_wine(capture, ["--children", kt.windows_path(older), *ARGS])

@@ -4,8 +4,9 @@ version_probe.exe straight through the platform's version library, several
 times, moving on past each file that crashes it, and shows from Wine's crash
 reports that the faulting code is the platform's, never the project's. Then
 reads the corpus again with the layout check in front: that pass must never
-fault, and must reject every file on which the platform faulted. A platform
-that no longer faults on any file is reported, not failed."""
+fault, must reject every file on which the platform faulted, and must give
+each file the verdict that the generator recorded for it, where it recorded
+one. A platform that no longer faults on any file is reported, not failed."""
 import os
 import re
 import sys
@@ -35,6 +36,8 @@ def probe(names, guarded):
 
 def main():
     names = sorted(n for n in os.listdir(CORPUS) if n.endswith(".exe"))
+    with open(os.path.join(CORPUS, "EXPECTED"), encoding="utf-8") as f:
+        expected = {line.split()[0]: line.split()[3] for line in f if line.strip()}
     crashes = {}  # name -> top frames
     ours = []
     for _ in range(PASSES):
@@ -74,14 +77,23 @@ def main():
         if code != 0:
             print(f"FAIL: the guarded read faulted (exit code {code:#x}):\n{report[-2000:]}")
             return 1
-        damaged = set(re.findall(r"^damaged .*\\([^\\\n]+)$", done, re.M))
+        verdicts = dict((name, verdict) for verdict, name in
+                        re.findall(r"^damaged (\S+) .*\\([^\\\n]+)$", done, re.M))
+        damaged = set(verdicts)
         missed = sorted(set(crashes) - damaged)
         if missed:
             print("FAIL: the layout check let through files on which the platform faults:", ", ".join(missed))
             failed = True
             break
+        wrong = [f"{name} ({verdicts.get(name, 'readable')}, not {verdict})" for name, verdict in expected.items()
+                 if verdict != "-" and verdicts.get(name, "readable") != verdict]
+        if wrong:
+            print("FAIL: the layout check's verdict differs from the generator's:", ", ".join(wrong))
+            failed = True
+            break
     print(f"guarded: {PASSES} reads of the whole corpus without a fault; "
-          f"the layout check rejects {len(damaged)} files, among them every file that faulted")
+          f"the layout check rejects {len(damaged)} files, among them every file that faulted; "
+          f"{sum(v != '-' for v in expected.values())} verdicts as the generator recorded them")
     return 1 if failed else 0
 
 

@@ -289,6 +289,13 @@ class Inspect(unittest.TestCase):
         # Cut behind the image (in its symbol table): the image is whole.
         (os.path.join("corpus", "424_newer_debug_cut_behind_image.exe"), "Launcher_c.exe", "tie-lost", "sorts first"),
         ("KestrelwoodStart.exe", "KestrelwoodStart.exe", "self", "start program itself"),
+        # The same entries hundreds of times over: more than the check looks at.
+        (os.path.join("corpus", "436_crafted_fanout_200_repeats.exe"), "FanOut.exe", "damaged",
+         "resource directory too large to check"),
+        (os.path.join("corpus", "441_crafted_machine_arm64.exe"), "Launcher-2.0-arm64.exe", "other-machine",
+         "built for ARM64; this computer runs x64 and x86"),
+        (os.path.join("corpus", "443_crafted_machine_unknown.exe"), "Other-machine.exe", "other-machine",
+         "built for machine 0x1234; this computer runs x64 and x86"),
     ]
 
     def inspect(self, *args):

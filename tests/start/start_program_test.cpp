@@ -148,6 +148,21 @@ INSTANTIATE_TEST_SUITE_P(
                    {{L"fx_family_2_1_0_0", L"L21.exe"}, {L"fx32_family_3_0_0_0", L"L30_32.exe"}}, L"L30_32.exe"},
         ChoiceCase{"ThirtyTwoBitOlder",
                    {{L"fx32_family_2_5_0_0", L"L25_32.exe"}, {L"fx_family_10_0_0_0", L"L10.exe"}}, L"L10.exe"},
+        // A whole, newer launcher built for a machine this computer cannot run
+        // (Wine runs x64 and x86 programs) loses to one that runs here.
+        ChoiceCase{"NewerArm64Loses",
+                   {{L"corpus\\441_crafted_machine_arm64", L"Launcher-2.0-arm64.exe"},
+                    {L"fx_family_1_0_0_0", L"Launcher-1.0.exe"}},
+                   L"Launcher-1.0.exe"},
+        ChoiceCase{"NewerArmLoses",
+                   {{L"fx_family_1_0_0_0", L"Launcher-1.0.exe"},
+                    {L"corpus\\442_crafted_machine_arm", L"Launcher-2.0-arm.exe"}},
+                   L"Launcher-1.0.exe"},
+        ChoiceCase{"NewerUnknownMachineLoses",
+                   {{L"corpus\\443_crafted_machine_unknown", L"Launcher-2.0-other.exe"},
+                    {L"corpus\\444_crafted_machine_none", L"Launcher-2.0-none.exe"},
+                    {L"fx_family_1_0_0_0", L"Launcher-1.0.exe"}},
+                   L"Launcher-1.0.exe"},
         // A single launcher at 0.0.0.0 is still a launcher.
         ChoiceCase{"SingleZeroVersion", {{L"fx_family_0_0_0_0", L"Zero.exe"}}, L"Zero.exe"},
         // One stored NUL or none: the same identifier.

@@ -18,6 +18,7 @@
 #include "common/command_line.h"
 #include "common/encoding.h"
 #include "common/launcher_family.h"
+#include "common/machine_support.h"
 #include "common/sibling_executables.h"
 #include "common/version_info.h"
 #include "start/launcher_selection.h"
@@ -187,9 +188,50 @@ std::string groupedDigits(std::uint64_t value) {
     return digits;
 }
 
+std::string damageNote(const kes::Candidate& candidate) {
+    switch (candidate.layout.verdict) {
+    case kes::LayoutVerdict::CutShort:
+        return "cut short: " + groupedDigits(fileSize(candidate.path)) + " of " +
+               groupedDigits(candidate.layout.imageBytes) + " bytes";
+    case kes::LayoutVerdict::OverBudget:
+        return "resource directory too large to check: it asks for more entries, directories or reads than any "
+               "linker writes, so it is skipped unread";
+    default:
+        return "its executable layout is damaged (a header, section or resource entry points outside the file): "
+               "it is skipped unread";
+    }
+}
+
+std::string machineName(std::uint16_t machine) {
+    switch (machine) {
+    case IMAGE_FILE_MACHINE_AMD64:
+        return "x64";
+    case IMAGE_FILE_MACHINE_I386:
+        return "x86";
+    case IMAGE_FILE_MACHINE_ARM64:
+        return "ARM64";
+    case IMAGE_FILE_MACHINE_ARMNT:
+        return "ARM";
+    default: {
+        char text[24];
+        std::snprintf(text, sizeof text, "machine 0x%04X", machine);
+        return text;
+    }
+    }
+}
+
+// "x64 and x86", "ARM64, x64 and x86".
+std::string runnableText(const kes::RunnableMachines& runnable) {
+    std::string text;
+    for (unsigned i = 0; i < runnable.count; ++i) {
+        text += (i == 0 ? "" : i + 1 == runnable.count ? " and " : ", ") + machineName(runnable.machines[i]);
+    }
+    return text;
+}
+
 // The start program's own judgement of the file, put in words.
-FileReport inspectFile(const std::string& path, const kes::Candidate& candidate, const std::wstring& chosen,
-                       std::uint64_t chosenVersion) {
+FileReport inspectFile(const std::string& path, const kes::Candidate& candidate, const std::wstring& startProgram,
+                       const std::wstring& chosen, std::uint64_t chosenVersion) {
     FileReport report;
     report.path = path;
     report.name = path.substr(path.find_last_of('\\') + 1);
@@ -208,11 +250,7 @@ FileReport inspectFile(const std::string& path, const kes::Candidate& candidate,
         return report;
     case kes::CandidateKind::Damaged:
         report.verdict = "damaged";
-        report.note = candidate.layout.verdict == kes::LayoutVerdict::CutShort
-                          ? "cut short: " + groupedDigits(fileSize(candidate.path)) + " of " +
-                                groupedDigits(candidate.layout.imageBytes) + " bytes"
-                          : "its executable layout is damaged (a header, section or resource entry points outside "
-                            "the file): it is skipped unread";
+        report.note = damageNote(candidate);
         return report;
     case kes::CandidateKind::NoVersionResource:
         report.verdict = "no-version-resource";
@@ -220,11 +258,23 @@ FileReport inspectFile(const std::string& path, const kes::Candidate& candidate,
         return report;
     case kes::CandidateKind::Self:
         report.verdict = "self";
-        report.note = "the start program itself, never chosen";
+        report.note = "the running program itself, never chosen";
         return report;
     case kes::CandidateKind::OtherFamily:
+        // The start program carries an identifier of its own; only here, in
+        // the explanation, is it told apart from other programs.
+        if (kes::isSameFile(startProgram, candidate.path)) {
+            report.verdict = "self";
+            report.note = "the start program itself, never chosen";
+            return report;
+        }
         report.verdict = "other-family";
         report.note = explainOtherFamily(info, kes::readVersionBlock(path));
+        return report;
+    case kes::CandidateKind::OtherMachine:
+        report.verdict = "other-machine";
+        report.note = "built for " + machineName(candidate.layout.machine) + "; this computer runs " +
+                      runnableText(kes::runnableMachines()) + ": it is passed over";
         return report;
     case kes::CandidateKind::Launcher:
         break;
@@ -337,7 +387,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::vector<FileReport> files;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
-        files.push_back(inspectFile(candidates[i], judged[i], chosen, chosenVersion));
+        files.push_back(inspectFile(candidates[i], judged[i], place.startProgram, chosen, chosenVersion));
     }
     const std::string chosenText = utf8(chosen);
     const std::string commandLine = chosen.empty() ? "" : utf8(kes::quoteCommandLineArg(chosen));

@@ -5,6 +5,10 @@
 
 namespace kes {
 
+// Always loaded in every process; its functions that older systems lack are
+// looked up in it by name.
+inline constexpr wchar_t kKernel32[] = L"kernel32.dll";
+
 // Loads a DLL by its file name from the system folder only: never from the
 // program's folder, the current folder or PATH, where a copy planted by anyone
 // who can write to a game folder would win for a DLL that is not one of the

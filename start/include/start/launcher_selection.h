@@ -18,8 +18,10 @@ enum class CandidateKind {
     Damaged,            // the layout check rejects it (layout says why)
     Unreadable,         // it cannot be opened or read (layout.error says why)
     NoVersionResource,  // no version resource with a full fixed file version
-    Self,               // the running start program itself (info is filled in)
     OtherFamily,        // a version resource without the family's identifier
+    Self,               // a launcher of the family that is the running program itself
+    OtherMachine,       // a launcher of the family built for a machine this computer
+                        // cannot run (layout.machine)
     Launcher,           // a launcher of the family, which may be chosen
 };
 

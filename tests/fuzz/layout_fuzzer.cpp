@@ -1,0 +1,85 @@
+// The layout check's walk under libFuzzer, built natively against Wine's
+// Windows headers and fed from memory: the same walk that reads a file in the
+// start program, the routine and kes-inspect. Beside the sanitizers' reports,
+// a finding is an input that costs more reads than the budget allows, more
+// than kSlowMs of this thread's time, or a verdict that the input's own size
+// contradicts.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "pe_layout_walk.h"
+
+namespace {
+
+constexpr double kSlowMs = 10.0;
+
+struct MemorySource {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::uint32_t reads = 0;
+
+    bool read(std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t& got) {
+        ++reads;
+        got = 0;
+        if (offset < size) {
+            const std::size_t left = size - offset;
+            got = static_cast<std::uint32_t>(left < count ? left : count);
+            std::memcpy(buffer, data + offset, got);
+        }
+        return true;
+    }
+};
+
+double threadMs() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+[[noreturn]] void finding(const char* what, std::size_t size) {
+    std::fprintf(stderr, "layout fuzzer finding: %s (input of %zu bytes)\n", what, size);
+    std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    MemorySource source{data, size};
+    const double start = threadMs();
+    const kes::LayoutReport report = kes::layout::walkExecutableLayout(source);
+    const double spent = threadMs() - start;
+    if (spent > kSlowMs) {
+        finding("slow input", size);
+    }
+    if (source.reads > kes::layout::kBudget.reads) {
+        finding("more reads than the budget", size);
+    }
+    switch (report.verdict) {
+    case kes::LayoutVerdict::Unreadable:
+        finding("memory read as unreadable", size);
+    case kes::LayoutVerdict::CutShort:
+        if (report.imageBytes <= size) {
+            finding("cut short of an image that the input holds", size);
+        }
+        break;
+    case kes::LayoutVerdict::Readable:
+        if (size >= 2 && data[0] == 'M' && data[1] == 'Z' && report.isImage && size < 64) {
+            finding("an image shorter than its DOS header", size);
+        }
+        break;
+    case kes::LayoutVerdict::Damaged:
+    case kes::LayoutVerdict::OverBudget:
+        if (!report.isImage) {
+            finding("damaged without PE headers", size);
+        }
+        break;
+    default:
+        finding("verdict out of range", size);
+    }
+    return 0;
+}
