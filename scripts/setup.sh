@@ -10,6 +10,9 @@ packages=(
     # llvm-dlltool), Rust for windows-gnu and Go.
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine32:i386 lld llvm
     rustc libstd-rust-dev-windows golang-go
+    # The layout check's fuzzer: libFuzzer and the sanitizers' runtimes, and
+    # Wine's Windows headers for a native build.
+    libclang-rt-14-dev libwine-dev
 )
 missing=()
 for p in "${packages[@]}"; do
