@@ -19,6 +19,16 @@ SCRATCH = os.path.join(DRIVE_C, "kes-scratch", "py")
 FAMILY_ID = "4F1A7C2E-6D5B-4E8A-9C51-7D2E6B0A8F13"
 
 
+def host_runs_32_bit():
+    """Whether this kernel executes 32-bit Linux programs, without which Wine
+    starts no 32-bit Windows program (some virtual machines turn it off)."""
+    try:
+        return subprocess.run(["/usr/lib/wine/wine", "--version"], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+    except OSError:
+        return False
+
+
 def windows_path(unix_path):
     path = os.path.abspath(unix_path)
     if path == DRIVE_C or path.startswith(DRIVE_C + os.sep):

@@ -166,8 +166,11 @@ class AnyLanguage(unittest.TestCase):
 
     def test_older_hands_over_to_newer(self):
         capture = os.path.join(kt.BIN, "kes-debug-capture.exe")
+        runs_32_bit = kt.host_runs_32_bit()
         for row, build, dll_dir, (language, shows) in self.ROWS:
             with self.subTest(row):
+                if "x86" in row and not runs_32_bit:
+                    self.skipTest("this kernel does not execute 32-bit programs, so Wine starts no 32-bit one")
                 slug = re.sub(r"[^a-z0-9]+", "_", row.lower())
                 scratch = os.path.join(WORK, slug)
                 os.makedirs(scratch)

@@ -101,6 +101,10 @@ class StartChooses : public ::testing::TestWithParam<ChoiceCase> {};
 TEST_P(StartChooses, NewestLauncherOfTheFamily) {
     GameFolder game;
     for (const Placed& p : GetParam().files) {
+        if (std::wstring(p.name) == GetParam().winner && std::wstring(p.fixture).rfind(L"fx32_", 0) == 0 &&
+            !hostRuns32BitPrograms()) {
+            GTEST_SKIP() << "this kernel does not execute 32-bit programs, so Wine starts no 32-bit launcher";
+        }
         game.place(p);
     }
     ASSERT_TRUE(CreateDirectoryW((game.dir + L"\\old.exe").c_str(), nullptr));

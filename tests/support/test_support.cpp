@@ -29,6 +29,11 @@ std::wstring binDir() {
     return self.substr(0, self.find_last_of(L'\\'));
 }
 
+bool hostRuns32BitPrograms() {
+    wchar_t value[4] = {};
+    return GetEnvironmentVariableW(L"KES_HOST_RUNS_32_BIT", value, 4) != 1 || value[0] != L'0';
+}
+
 std::wstring builtExe(const std::wstring& name) {
     return binDir() + L"\\" + name + L".exe";
 }

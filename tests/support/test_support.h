@@ -41,6 +41,10 @@ std::wstring binDir();
 // Path of a built executable (fixture, tool or program) beside the tests.
 std::wstring builtExe(const std::wstring& name);
 
+// False when the harness found that this machine's kernel executes no 32-bit
+// programs, so that Wine cannot start a 32-bit launcher.
+bool hostRuns32BitPrograms();
+
 // A fresh, empty folder under C:\kes-scratch for the running test.
 std::wstring freshScratchDir(const std::wstring& leaf = L"");
 
