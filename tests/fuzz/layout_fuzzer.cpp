@@ -46,14 +46,30 @@ double threadMs() {
     std::abort();
 }
 
+// The walk's time on this input: the fastest of up to three walks, since a
+// virtual machine's thread now and then gets charged for time it did not
+// run, while an input that is really slow is slow every time.
+double walkMs(const std::uint8_t* data, std::size_t size) {
+    double fastest = 0;
+    for (int i = 0; i < 3; ++i) {
+        MemorySource source{data, size};
+        const double start = threadMs();
+        kes::layout::walkExecutableLayout(source);
+        const double spent = threadMs() - start;
+        fastest = i == 0 || spent < fastest ? spent : fastest;
+        if (fastest <= kSlowMs) {
+            break;
+        }
+    }
+    return fastest;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     MemorySource source{data, size};
-    const double start = threadMs();
     const kes::LayoutReport report = kes::layout::walkExecutableLayout(source);
-    const double spent = threadMs() - start;
-    if (spent > kSlowMs) {
+    if (walkMs(data, size) > kSlowMs) {
         finding("slow input", size);
     }
     if (source.reads > kes::layout::kBudget.reads) {

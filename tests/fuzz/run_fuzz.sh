@@ -11,6 +11,8 @@
 set -euo pipefail
 source=$1 build=$2 seconds=$3
 work=$build/fuzz
+# Findings of an earlier run were reported by that run.
+rm -rf "$work/findings"
 mkdir -p "$work/corpus" "$work/seeds" "$work/findings"
 clang=$(command -v clang++-14 || command -v clang++)
 "$clang" -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fshort-wchar \
