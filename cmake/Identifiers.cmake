@@ -1,6 +1,7 @@
 # The identifiers of the family, defined here and nowhere else. The build feeds
 # them to the code (the generated header kestrelwood/launcher_family_id.h), to
-# the CMake helpers, to the fixtures and to the examples. Tests keep their own
+# the CMake helpers, to the fixtures, to the examples and to the Python
+# helpers (generated/identifiers.json in the build tree). Tests keep their own
 # literals, as an independent check of these values.
 
 # The identifier of every launcher of the family: the start program starts, and
@@ -28,3 +29,4 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/KestrelwoodLauncherVersionInfo.cmake.in
 include(${KES_GENERATED_CMAKE_DIR}/KestrelwoodLauncherVersionInfo.cmake)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/launcher_family_id.h.in
                ${KES_GENERATED_INCLUDE_DIR}/kestrelwood/launcher_family_id.h @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/identifiers.json.in ${CMAKE_BINARY_DIR}/generated/identifiers.json @ONLY)

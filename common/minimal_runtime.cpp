@@ -1,9 +1,12 @@
 // The start program and the self-update DLL are built without C++ exceptions,
 // so that they need none of the exception, demangling and threading support
-// of the C++ runtime (which would make up most of them). These definitions replace the runtime's
-// allocation and throw helpers that the standard containers call. The only
-// failures that reach them are running out of memory and an impossible string
-// length, and those end the process, as everywhere in the program.
+// of the C++ runtime (which would make up most of them). These definitions
+// replace the runtime's allocation and throw helpers that the standard
+// containers call. The only failures that reach them are running out of
+// memory and an impossible string length, and those end the process with exit
+// code 3, as everywhere in the program; kes_selfupdate.h says so to the hosts
+// of the DLL. Returning instead would mean leaving every caller's frames
+// without their destructors (open handles and all), or the exception runtime.
 #include <windows.h>
 
 #include <cstdlib>

@@ -1,6 +1,7 @@
 """Helpers of the demo, the benchmark and the Python-driven tests: running
 Windows programs under the build tree's Wine, laying out game folders, reading
 launcher records."""
+import json
 import os
 import re
 import shutil
@@ -16,7 +17,18 @@ WINE_RUN = os.path.join(BUILD, "wine-run.sh")
 DRIVE_C = os.path.join(os.environ.get("KES_WINEPREFIX") or os.path.join(BUILD, "wineprefix"), "drive_c")
 SCRATCH = os.path.join(DRIVE_C, "kes-scratch", "py")
 
-FAMILY_ID = "4F1A7C2E-6D5B-4E8A-9C51-7D2E6B0A8F13"
+
+
+def _identifiers():
+    """The family's identifiers as the build wrote them from cmake/Identifiers.cmake."""
+    path = os.path.join(BUILD, "generated", "identifiers.json")
+    if not BUILD or not os.path.isfile(path):
+        return {}
+    with open(path, encoding="utf-8") as f:
+        return json.load(f)
+
+
+FAMILY_ID = _identifiers().get("launcherFamilyId")
 
 
 def host_runs_32_bit():

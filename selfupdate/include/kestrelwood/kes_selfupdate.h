@@ -13,8 +13,12 @@
    scan. Every decision is written as one line to the debugger output.
 
    The rules of the interface: every function is __cdecl and takes and returns
-   fixed-width integers only. Nothing is allocated for the caller, no C++
-   exception leaves a call, and the process never ends inside one.
+   fixed-width integers only. Nothing is allocated for the caller and no C++
+   exception leaves a call. A call ends the process in one case only: when
+   memory runs out during it (a scan needs a few kilobytes per file in the
+   folder), the DLL ends the process with exit code 3, as a program built
+   without C++ exceptions does; a launcher linked with the static library
+   gets its own runtime's behaviour instead (std::bad_alloc, or the same).
 
    Linking: by default the functions are declared as imports from
    kes_selfupdate.dll (link kes_selfupdate.lib with MSVC, libkes_selfupdate.dll.a
