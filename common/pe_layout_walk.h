@@ -61,6 +61,7 @@ struct Image {
     WORD sectionCount = 0;
     IMAGE_SECTION_HEADER sections[kMaxSections];
     DWORD headersSize = 0;
+    DWORD imageSize = 0;    // SizeOfImage: how much of memory the loader maps
     DWORD resourceRva = 0;  // 0: the image has no resources
     // The resource section's raw data, from the root directory on.
     std::uint64_t resourceRoot = 0;
@@ -139,6 +140,7 @@ enum class Headers { NotAnImage, Damaged, Sound };
 
 // Where the two forms of the optional header keep what the check needs.
 struct OptionalHeaderForm {
+    std::size_t sizeOfImage;
     std::size_t sizeOfHeaders;
     std::size_t directoryCount;
     std::size_t resourceRva;
@@ -146,15 +148,17 @@ struct OptionalHeaderForm {
 
 template <typename OptionalHeader>
 constexpr OptionalHeaderForm formOf() {
-    return {offsetof(OptionalHeader, SizeOfHeaders), offsetof(OptionalHeader, NumberOfRvaAndSizes),
+    return {offsetof(OptionalHeader, SizeOfImage), offsetof(OptionalHeader, SizeOfHeaders),
+            offsetof(OptionalHeader, NumberOfRvaAndSizes),
             offsetof(OptionalHeader, DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress)};
 }
 
-// SizeOfHeaders and the resource directory's address.
+// SizeOfImage, SizeOfHeaders and the resource directory's address.
 template <typename Source>
 bool readOptionalHeader(Image<Source>& image, std::uint64_t at, const OptionalHeaderForm& form) {
     DWORD directoryCount = 0;
-    if (!readValue(image, image.headers, at + form.sizeOfHeaders, image.headersSize) ||
+    if (!readValue(image, image.headers, at + form.sizeOfImage, image.imageSize) ||
+        !readValue(image, image.headers, at + form.sizeOfHeaders, image.headersSize) ||
         !readValue(image, image.headers, at + form.directoryCount, directoryCount)) {
         return false;
     }
@@ -240,15 +244,18 @@ template <typename Source>
 }
 
 // The bytes that a data entry names must lie in the file, found the way the
-// platform finds them: through the section that holds their RVA. Bytes inside
-// that section's raw data are covered by the image's end, which is checked
-// anyway; only bytes past it cost a read of their own.
+// platform finds them in a file: through the section that holds their RVA;
+// and in the image, where a platform that maps the file as an image finds
+// them: below SizeOfImage, past which nothing is mapped. Bytes inside that
+// section's raw data are covered by the image's end, which is checked anyway;
+// only bytes past it cost a read of their own.
 template <typename Source>
 bool checkDataEntry(Image<Source>& image, DWORD offset) {
     const std::uint64_t at = image.resourceRoot + offset;
     IMAGE_RESOURCE_DATA_ENTRY data;
     if (!spend(image, image.entries, kBudget.entries) || at + sizeof data > image.resourceEnd ||
-        !readValue(image, image.resources, at, data)) {
+        !readValue(image, image.resources, at, data) ||
+        std::uint64_t{data.OffsetToData} + data.Size > image.imageSize) {
         return false;
     }
     const IMAGE_SECTION_HEADER* section = findSection(image, data.OffsetToData);
@@ -328,6 +335,14 @@ bool checkVersionResource(Image<Source>& image) {
     }
     image.resourceRoot = std::uint64_t{image.resourceRva} - section->VirtualAddress + section->PointerToRawData;
     image.resourceEnd = std::uint64_t{section->PointerToRawData} + section->SizeOfRawData;
+    // The directories, too, lie below SizeOfImage in an image's mapping.
+    const std::uint64_t mappedEnd = image.resourceRoot + (image.imageSize - image.resourceRva);
+    if (image.resourceRva >= image.imageSize) {
+        return false;
+    }
+    if (mappedEnd < image.resourceEnd) {
+        image.resourceEnd = mappedEnd;
+    }
     return checkDirectory(image, 0, Level::Types);
 }
 

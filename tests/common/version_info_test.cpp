@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
                     kFamily},
         // A 32-bit launcher's resource entry points outside its section: its
         // optional header is read in its own form, not the 64-bit one.
-        VersionCase{L"corpus\\573_x86_rsrc_entry_offset_outside", LayoutVerdict::Damaged, false, 0, 0, 0, 0, ""},
+        VersionCase{L"corpus\\574_x86_rsrc_entry_offset_outside", LayoutVerdict::Damaged, false, 0, 0, 0, 0, ""},
         // Fifteen language directories, each far from the last: more reads
         // than the check makes, though the platform finds an intact block.
         VersionCase{L"corpus\\440_crafted_scattered_15_directories", LayoutVerdict::OverBudget, true, 2, 0, 0, 0,

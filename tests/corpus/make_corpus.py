@@ -59,6 +59,7 @@ class Base:
         self.file_alignment = pe.OPTIONAL_HEADER.FileAlignment
         self.section_alignment = pe.OPTIONAL_HEADER.SectionAlignment
         self.headers_size = pe.OPTIONAL_HEADER.SizeOfHeaders
+        self.image_size = pe.OPTIONAL_HEADER.SizeOfImage
         self.virtual_end = max(s.VirtualAddress + max(s.Misc_VirtualSize, s.SizeOfRawData) for s in pe.sections)
         # What the loader maps: the headers and every section's raw data.
         self.image_end = max([pe.OPTIONAL_HEADER.SizeOfHeaders] +
@@ -320,6 +321,13 @@ def crafted(newer, files):
     # Whole launchers of the family that this computer cannot start.
     for machine, label in ((0xAA64, "arm64"), (0x01C4, "arm"), (0x1234, "unknown"), (0, "none")):
         add(f"machine_{label}", patched(newer.data, newer.pe_offset + 4, "<H", machine), (0, 0, "readable"))
+    # Found by the fuzzer: the version data runs 4 KiB past SizeOfImage, in a
+    # file long enough to hold it. A platform that maps the file as an image
+    # (Wine's version library does) copies it from past the mapping.
+    past = newer.image_size - version[0] + 0x1000
+    longer = bytearray(newer.data) + bytes(max(0, newer.version + past - len(newer.data)))
+    struct.pack_into("<I", longer, newer.data_entry + 4, past)
+    add("data_past_image_size", bytes(longer), (0, 0, "rejected"))
 
 
 def verdict_of(base, content):
