@@ -148,7 +148,7 @@ def main():
     lines = []
     lines.append(f"Measured {datetime.date.today().isoformat()} on {platform.machine()} "
                  f"({os.cpu_count()} cores), Linux {platform.release()}, "
-                 f"{subprocess.run(['wine', '--version'], capture_output=True, text=True).stdout.strip()}.")
+                 f"{subprocess.run([shutil.which('wine64') or '/usr/lib/wine/wine64', '--version'], capture_output=True, text=True).stdout.strip()}.")
     lines.append("")
     lines.append("| Figure | Measured | Target | Met |")
     lines.append("|---|---|---|---|")
