@@ -138,7 +138,6 @@ def main():
     empty = os.path.join(DEMO, "Empty Folder")
     os.makedirs(empty)
     place_start_program(empty)
-    kt.set_relay_include(["user32.MessageBoxW"])
     code, err = run_start(empty, env_extra={"WINEDEBUG": "+relay"})
     for raw in kt.relay_calls(err, "user32.MessageBoxW"):
         text, caption = kt.wide_args(raw)[:2]

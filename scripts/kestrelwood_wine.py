@@ -136,10 +136,15 @@ def decode_wine_debugstr(text):
     return units.decode("utf-16-le", "surrogatepass")
 
 
-def set_relay_include(functions):
-    subprocess.run([WINE_RUN, "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
-                    "/d", ";".join(functions), "/f"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, check=True)
+def wine_failed_start(output):
+    """Whether Wine, under load, failed a process start with ERROR_INTERNAL_ERROR
+    (1359), the one failure that earns a second run: the start program's box
+    (from a +relay trace; the prefix's relay list names MessageBoxW), the
+    routine's log line, or the capture tool's own failed start."""
+    text = output.decode("utf-8", "replace") if isinstance(output, bytes) else output
+    boxes = [raw for raw in re.findall(r"Call user32\.MessageBoxW\((.*)\) ret=", text)]
+    return (any("Windows error: 1359" in box for box in boxes) or "CreateProcess failed: GLE=1359" in text or
+            "cannot start the program (Windows error 1359)" in text)
 
 
 def relay_calls(stderr_bytes, function):

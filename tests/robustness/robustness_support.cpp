@@ -94,7 +94,11 @@ void HostileFolder::checkSelfUpdate(const std::string& label, const Expectation&
         ASSERT_TRUE(run.exited) << label << ": the launcher under the capture tool: " << describe(run);
         ASSERT_EQ(run.exitCode, 0u) << label << ": the launcher ended with code 0x" << std::hex << run.exitCode;
         messages = logMessages(readFramedWrites(out));
-        if (std::find(messages.begin(), messages.end(), "CreateProcess failed: GLE=1359") == messages.end()) {
+        std::string log;
+        for (const std::string& message : messages) {
+            log += message + "\n";
+        }
+        if (!wineFailedAStart(log)) {
             break;
         }
         std::printf("%s: Wine failed the hand-over's process start with 1359: once more\n", label.c_str());

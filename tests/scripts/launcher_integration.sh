@@ -54,6 +54,13 @@ capture() {  # capture <file in the game folder> [arguments...]
     "$build/wine-run.sh" "$work/prefix/bin/kes-debug-capture.exe" --children "C:\\kes-scratch\\integration\\$name" "$@" |
         tr -d '\r'
 }
+# Whether Wine, under load, failed a process start with ERROR_INTERNAL_ERROR
+# (1359): the start program's box in a relay trace, the routine's log line, or
+# the capture tool's own failed start. The one failure that earns a second run.
+wine_failed_start() {
+    grep -q -e 'Call user32.MessageBoxW(.*Windows error: 1359' -e 'CreateProcess failed: GLE=1359' \
+        -e 'cannot start the program (Windows error 1359)'
+}
 fail() {
     echo "FAIL: $*"
     exit 1
@@ -87,9 +94,12 @@ done
 
 echo "== the installed start program picks the newest launcher"
 cp "$work/prefix/bin/KestrelwoodStart.exe" "$game/KestrelwoodStart.exe"
-# Wine, under load, now and then fails the program's start of the launcher
-# with 1359, and the program then rightly exits with 1: once more.
-out=$(capture KestrelwoodStart.exe) || out=$(capture KestrelwoodStart.exe)
-echo "$out"
+# Its message boxes traced (the prefix's relay list names MessageBoxW), so
+# that a start that Wine failed with 1359, and only such a start, runs once
+# more.
+out=$(WINEDEBUG=+relay capture KestrelwoodStart.exe 2>&1) ||
+    { wine_failed_start <<<"$out" && out=$(WINEDEBUG=+relay capture KestrelwoodStart.exe 2>&1); } || true
+echo "$out" | grep -v -e '^[0-9a-f]*:Call ' -e '^[0-9a-f]*:Ret '
+if grep -q "Call user32.MessageBoxW" <<<"$out"; then fail "the start program showed a message box"; fi
 grep -q "My launcher 1.3.0.0 is running." <<<"$out" || fail "the start program did not start Plain.exe"
 echo "ok"

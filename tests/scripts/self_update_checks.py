@@ -45,7 +45,7 @@ def capture(program, args=(), children=False, argv0=None, cwd=None, delete_when=
         os.remove(out_file)
         # A hand-over that Wine fails with ERROR_INTERNAL_ERROR (1359) under
         # load is logged and falls back, as it should; run it once more.
-        if b"CreateProcess failed: GLE=1359" not in out:
+        if not kt.wine_failed_start(out):
             break
         sys.stderr.write("Wine failed the hand-over's process start with 1359: once more\n")
         kt.clear_records(os.path.dirname(program))

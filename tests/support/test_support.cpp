@@ -10,6 +10,8 @@
 
 #include "common/encoding.h"
 #include "common/win_owners.h"
+#include <algorithm>
+
 #include "process_retry.h"
 
 namespace kes::test {
@@ -182,13 +184,59 @@ ProcessResult runProcess(const std::wstring& exe, const std::wstring& commandLin
     return result;
 }
 
+bool wineFailedAStart(const std::string& output) {
+    for (std::size_t at = output.find("Call user32.MessageBoxW("); at != std::string::npos;
+         at = output.find("Call user32.MessageBoxW(", at + 1)) {
+        const std::string call = output.substr(at, output.find('\n', at) - at);
+        if (call.find("Windows error: 1359") != std::string::npos) {
+            return true;
+        }
+    }
+    return output.find("CreateProcess failed: GLE=1359") != std::string::npos ||
+           output.find("cannot start the program (Windows error 1359)") != std::string::npos;
+}
+
+namespace {
+
+// Where Wine's traces of this process and of everything it starts are
+// written, as the harness's Wine wrapper says: a Unix file, seen on Z:.
+std::wstring wineStandardError() {
+    wchar_t path[4096];
+    const DWORD n = GetEnvironmentVariableW(L"KES_WINE_STDERR", path, 4096);
+    if (n == 0 || n >= 4096) {
+        return {};
+    }
+    std::wstring windowsPath = L"Z:" + std::wstring(path, n);
+    std::replace(windowsPath.begin(), windowsPath.end(), L'/', L'\\');
+    return windowsPath;
+}
+
+// One run of the start program with its calls traced (the prefix's relay list
+// names MessageBoxW), and what it traced.
+ProcessResult runTracedStart(const std::wstring& start, const std::wstring& commandLine, const std::wstring& cwd,
+                             DWORD timeoutMs, std::string& traced) {
+    const std::wstring trace = wineStandardError();
+    const std::size_t before = trace.empty() ? 0 : readFileBytes(trace).size();
+    wchar_t previous[256] = {};
+    const DWORD had = GetEnvironmentVariableW(L"WINEDEBUG", previous, 256);
+    SetEnvironmentVariableW(L"WINEDEBUG", trace.empty() ? nullptr : L"+relay");
+    const ProcessResult result = runProcess(start, commandLine, cwd, timeoutMs);
+    SetEnvironmentVariableW(L"WINEDEBUG", had > 0 && had < 256 ? previous : nullptr);
+    const std::string after = trace.empty() ? std::string() : readFileBytes(trace);
+    traced = after.size() > before ? after.substr(before) : std::string();
+    return result;
+}
+
+}  // namespace
+
 ProcessResult runStartProgram(const std::wstring& start, const std::wstring& commandLine, const std::wstring& cwd,
                               DWORD timeoutMs) {
-    ProcessResult result = runProcess(start, commandLine, cwd, timeoutMs);
-    if (result.exited && result.exitCode == 1) {
-        std::printf("the start program exited with 1: running it once more\n");
+    std::string traced;
+    ProcessResult result = runTracedStart(start, commandLine, cwd, timeoutMs, traced);
+    if (result.exited && result.exitCode == 1 && wineFailedAStart(traced)) {
+        std::printf("Wine failed the start program's start of its launcher with 1359: running it once more\n");
         Sleep(500);
-        result = runProcess(start, commandLine, cwd, timeoutMs);
+        result = runTracedStart(start, commandLine, cwd, timeoutMs, traced);
     }
     return result;
 }

@@ -92,11 +92,16 @@ ProcessResult runProcess(const std::wstring& exe, const std::wstring& commandLin
                          const std::wstring& cwd = L"", DWORD timeoutMs = 20000,
                          const wchar_t* environment = nullptr, const std::wstring& outputPath = L"");
 
-// Runs a start program (application `start`). Wine, under load, now and then
-// fails the program's own start of the launcher with ERROR_INTERNAL_ERROR
-// (1359); the program then rightly reports it and exits with 1. Such a run is
-// repeated once, so that the platform's hiccup is not taken for the program's
-// fault: a program that really exits with 1 does so twice.
+// Whether Wine, under load, failed a process start with ERROR_INTERNAL_ERROR
+// (1359), the one failure that earns a second run, as the output shows it: the
+// start program's message box in a relay trace, the routine's log line, or the
+// capture tool's own failed start.
+bool wineFailedAStart(const std::string& output);
+
+// Runs a start program (application `start`) with its message boxes traced.
+// Wine, under load, now and then fails the program's own start of the
+// launcher with 1359; the program then rightly says so in its box and exits
+// with 1. Such a run, and only such a run, is repeated once.
 ProcessResult runStartProgram(const std::wstring& start, const std::wstring& commandLine, const std::wstring& cwd,
                               DWORD timeoutMs = 20000);
 
