@@ -18,7 +18,6 @@ DRIVE_C = os.path.join(os.environ.get("KES_WINEPREFIX") or os.path.join(BUILD, "
 SCRATCH = os.path.join(DRIVE_C, "kes-scratch", "py")
 
 
-
 def _identifiers():
     """The family's identifiers as the build wrote them from cmake/Identifiers.cmake."""
     path = os.path.join(BUILD, "generated", "identifiers.json")
@@ -142,7 +141,7 @@ def wine_failed_start(output):
     (from a +relay trace; the prefix's relay list names MessageBoxW), the
     routine's log line, or the capture tool's own failed start."""
     text = output.decode("utf-8", "replace") if isinstance(output, bytes) else output
-    boxes = [raw for raw in re.findall(r"Call user32\.MessageBoxW\((.*)\) ret=", text)]
+    boxes = re.findall(r"Call user32\.MessageBoxW\((.*)\) ret=", text)
     return (any("Windows error: 1359" in box for box in boxes) or "CreateProcess failed: GLE=1359" in text or
             "cannot start the program (Windows error 1359)" in text)
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -10,8 +11,6 @@
 
 #include "common/encoding.h"
 #include "common/win_owners.h"
-#include <algorithm>
-
 #include "process_retry.h"
 
 namespace kes::test {
@@ -216,7 +215,10 @@ std::wstring wineStandardError() {
 ProcessResult runTracedStart(const std::wstring& start, const std::wstring& commandLine, const std::wstring& cwd,
                              DWORD timeoutMs, std::string& traced) {
     const std::wstring trace = wineStandardError();
-    const std::size_t before = trace.empty() ? 0 : readFileBytes(trace).size();
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    const std::size_t before = !trace.empty() && GetFileAttributesExW(trace.c_str(), GetFileExInfoStandard, &data)
+                                   ? data.nFileSizeLow
+                                   : 0;
     wchar_t previous[256] = {};
     const DWORD had = GetEnvironmentVariableW(L"WINEDEBUG", previous, 256);
     SetEnvironmentVariableW(L"WINEDEBUG", trace.empty() ? nullptr : L"+relay");
