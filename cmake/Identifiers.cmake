@@ -11,6 +11,8 @@ set(KES_LAUNCHER_FAMILY_ID 4F1A7C2E-6D5B-4E8A-9C51-7D2E6B0A8F13)
 # the family's, so that a copy of the start program is never taken for a
 # launcher.
 set(KES_START_PROGRAM_ID A07E5D93-1C4B-4F26-8E7D-52B9C3F1E604)
+# The start program's file name, which no landed launcher may take.
+set(KES_START_PROGRAM_FILE_NAME KestrelwoodStart.exe)
 # A launcher family that is not ours, for the tools and fixtures that show a
 # foreign launcher being passed over.
 set(KES_OTHER_FAMILY_ID 0B9D3E61-2C7A-4F58-A1E4-6C8D2F0B7A95)

@@ -1,6 +1,9 @@
 // The routine's log: one line per decision on the debugger output.
 #pragma once
 
+// The log lines use U+2014 EM DASH, written as its UTF-8 bytes.
+#define KES_DASH " \xE2\x80\x94 "
+
 namespace kes {
 
 // Writes tag, message and a line feed to the debugger output as three writes.

@@ -7,19 +7,15 @@
 #include "common/command_line.h"
 #include "common/encoding.h"
 #include "common/launcher_family.h"
-#include "common/machine_support.h"
 #include "common/path_compare.h"
-#include "common/pe_layout.h"
 #include "common/sibling_executables.h"
 #include "common/version_info.h"
 #include "common/version_library.h"
 #include "common/win_owners.h"
 #include "kestrelwood/self_update.h"
 #include "debug_log.h"
+#include "launcher_judgement.h"
 #include "skip_flag.h"
-
-// The log lines use U+2014 EM DASH, written as its UTF-8 bytes.
-#define KES_DASH " \xE2\x80\x94 "
 
 namespace kes {
 
@@ -64,16 +60,13 @@ ScanResult scanSiblings(const std::string& selfPath, std::uint64_t selfVersion) 
             continue;
         }
         // A damaged sibling is not counted, and the platform's version
-        // library never gets to fault on it.
-        const LayoutReport layout = checkExecutableLayout(sibling);
-        if (layout.verdict != LayoutVerdict::Readable) {
+        // library never gets to fault on it; nor is one that this computer
+        // cannot start.
+        const JudgedFile judged = judgeLauncher(sibling);
+        if (judged.judgement != Judgement::Launcher) {
             continue;
         }
-        // Nor is one that this computer cannot start.
-        const LauncherVersionInfo info = readLauncherVersionInfo(sibling);
-        if (!info.valid || !isLauncherFamilyId(info.launcherId) || !machineRunsHere(layout)) {
-            continue;
-        }
+        const LauncherVersionInfo& info = judged.info;
         if (scan.bestVersion < info.packed) {
             scan.bestPath = sibling;
             scan.bestVersion = info.packed;

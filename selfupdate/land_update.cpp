@@ -1,0 +1,336 @@
+#include "land_update.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "common/encoding.h"
+#include "common/win_owners.h"
+#include "debug_log.h"
+#include "kestrelwood/kes_selfupdate.h"
+#include "kestrelwood/launcher_family_id.h"
+#include "kestrelwood/self_update.h"
+#include "launcher_judgement.h"
+
+namespace kes {
+
+namespace {
+
+constexpr DWORD kCopyChunk = 16 * 1024;
+constexpr DWORD kFirstPauseMs = 10;
+constexpr DWORD kLongestPauseMs = 1000;
+
+// What a file in use answers: a scanner or another reader holds it without
+// the sharing that the step needs, or has locked part of it.
+bool isInUse(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+// Runs `step` (ERROR_SUCCESS or a Windows error) again, with a pause that
+// doubles up to a second, while it finds the file in use and retryMs has not
+// passed; 0 means one try. Returns the last answer.
+template <typename Step>
+DWORD retryWhileInUse(const char* what, std::uint32_t retryMs, Step step) {
+    const ULONGLONG begun = GetTickCount64();
+    DWORD pause = kFirstPauseMs;
+    unsigned refusals = 0;
+    for (;;) {
+        const DWORD error = step();
+        if (!isInUse(error)) {
+            if (refusals > 0 && error == ERROR_SUCCESS) {
+                debugLogf("land: %s done after %u refusal(s) in %llu ms", what, refusals,
+                          static_cast<unsigned long long>(GetTickCount64() - begun));
+            }
+            return error;
+        }
+        const ULONGLONG elapsed = GetTickCount64() - begun;
+        if (elapsed >= retryMs) {
+            debugLogf("land: %s refused %u time(s) in %llu ms (GLE=%lu)" KES_DASH "giving up", what,
+                      refusals + 1, static_cast<unsigned long long>(elapsed), static_cast<unsigned long>(error));
+            return error;
+        }
+        if (refusals == 0) {
+            debugLogf("land: %s refused (GLE=%lu), file in use" KES_DASH "retrying for up to %u ms", what,
+                      static_cast<unsigned long>(error), static_cast<unsigned>(retryMs));
+        }
+        ++refusals;
+        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause, retryMs - elapsed)));
+        pause = std::min(pause * 2, kLongestPauseMs);
+    }
+}
+
+bool endsWithIgnoreCase(const std::wstring& text, const wchar_t* suffix, int suffixLength) {
+    const int length = static_cast<int>(text.size());
+    return length >= suffixLength &&
+           CompareStringOrdinal(text.c_str() + length - suffixLength, suffixLength, suffix, suffixLength, TRUE) ==
+               CSTR_EQUAL;
+}
+
+// CON, PRN, AUX, NUL, COM0-9 and LPT0-9 (with the superscript digits that
+// Windows also reserves) name devices whatever extension follows, and with
+// blanks before it.
+bool isReservedDeviceName(const std::wstring& name) {
+    std::wstring base = name.substr(0, name.find(L'.'));
+    while (!base.empty() && base.back() == L' ') {
+        base.pop_back();
+    }
+    static constexpr const wchar_t* kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL"};
+    for (const wchar_t* device : kDevices) {
+        if (CompareStringOrdinal(base.c_str(), -1, device, -1, TRUE) == CSTR_EQUAL) {
+            return true;
+        }
+    }
+    if (base.size() != 4) {
+        return false;
+    }
+    const wchar_t digit = base[3];
+    const bool numbered = (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' ||
+                          digit == L'\u00B3';
+    return numbered && (CompareStringOrdinal(base.c_str(), 3, L"COM", 3, TRUE) == CSTR_EQUAL ||
+                        CompareStringOrdinal(base.c_str(), 3, L"LPT", 3, TRUE) == CSTR_EQUAL);
+}
+
+// Why the name cannot be a launcher's in this folder, or null when it can.
+const char* nameProblem(const std::wstring& name) {
+    if (name.empty()) {
+        return "it is empty or not UTF-8";
+    }
+    for (const wchar_t unit : name) {
+        if (unit < L' ' || std::wstring_view(L"\\/:*?\"<>|").find(unit) != std::wstring_view::npos) {
+            return "it is not a plain file name (separator, colon or a character names cannot hold)";
+        }
+    }
+    if (name.back() == L'.' || name.back() == L' ') {
+        return "it ends in a dot or a blank";
+    }
+    if (name.size() <= 4 || !endsWithIgnoreCase(name, L".exe", 4)) {
+        return "it does not end in .exe";
+    }
+    if (isReservedDeviceName(name)) {
+        return "it is a reserved device name";
+    }
+    const std::wstring startProgram = utf8ToWide(KES_START_PROGRAM_FILE_NAME);
+    if (CompareStringOrdinal(name.c_str(), -1, startProgram.c_str(), -1, TRUE) == CSTR_EQUAL) {
+        return "it is the start program's name";
+    }
+    return nullptr;
+}
+
+std::string versionText(const LauncherVersionInfo& info) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", info.major, info.minor, info.build, info.revision);
+    return text;
+}
+
+// The judgement of the start program and the scan, with what a landing adds:
+// a whole image, newer than the running launcher. 0 when it passes.
+std::int32_t judgeDownload(const std::string& path, const LauncherVersionInfo& self, const char* which) {
+    const JudgedFile judged = judgeLauncher(path);
+    if (judged.judgement == Judgement::Unreadable) {
+        debugLogf("land: %s unreadable or being written (GLE=%lu)" KES_DASH "refused", which, judged.layout.error);
+        return KES_ERROR_UNREADABLE;
+    }
+    if (judged.judgement == Judgement::Damaged) {
+        debugLogf("land: %s damaged or cut short" KES_DASH "refused", which);
+        return KES_ERROR_DAMAGED;
+    }
+    if (!judged.layout.isImage) {
+        debugLogf("land: %s is not a Windows executable" KES_DASH "refused", which);
+        return KES_ERROR_NOT_AN_IMAGE;
+    }
+    if (judged.judgement == Judgement::OtherMachine) {
+        debugLogf("land: %s built for machine 0x%04X, which this computer cannot run" KES_DASH "refused", which,
+                  judged.layout.machine);
+        return KES_ERROR_OTHER_MACHINE;
+    }
+    if (judged.judgement != Judgement::Launcher) {
+        debugLogf("land: %s carries no valid version resource with the family's " KES_LAUNCHER_ID_KEY
+                  KES_DASH "refused", which);
+        return KES_ERROR_OTHER_FAMILY;
+    }
+    if (judged.info.packed <= self.packed) {
+        debugLogf("land: %s is %s, not newer than the running %s" KES_DASH "refused", which,
+                  versionText(judged.info).c_str(), versionText(self).c_str());
+        return KES_ERROR_NOT_NEWER;
+    }
+    return 0;
+}
+
+enum class Comparison { Same, Different, Unreadable };
+
+UniqueHandle openForReading(const std::wstring& path, DWORD share) {
+    return makeUniqueFileHandle(
+        CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+Comparison compareFiles(const std::wstring& a, const std::wstring& b) {
+    const DWORD anyone = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const UniqueHandle first = openForReading(a, anyone);
+    const UniqueHandle second = openForReading(b, anyone);
+    LARGE_INTEGER firstSize{};
+    LARGE_INTEGER secondSize{};
+    if (!first || !second || !GetFileSizeEx(first.get(), &firstSize) || !GetFileSizeEx(second.get(), &secondSize)) {
+        return Comparison::Unreadable;
+    }
+    if (firstSize.QuadPart != secondSize.QuadPart) {
+        return Comparison::Different;
+    }
+    char left[kCopyChunk / 2];
+    char right[kCopyChunk / 2];
+    for (;;) {
+        DWORD gotLeft = 0;
+        DWORD gotRight = 0;
+        if (!ReadFile(first.get(), left, sizeof left, &gotLeft, nullptr) ||
+            !ReadFile(second.get(), right, sizeof right, &gotRight, nullptr)) {
+            return Comparison::Unreadable;
+        }
+        if (gotLeft != gotRight || std::memcmp(left, right, gotLeft) != 0) {
+            return Comparison::Different;
+        }
+        if (gotLeft == 0) {
+            return Comparison::Same;
+        }
+    }
+}
+
+// A file already under the final name: the same bytes mean "landed before".
+std::int32_t existingTarget(const std::wstring& source, const std::wstring& target, const std::string& name) {
+    if (compareFiles(source, target) == Comparison::Same) {
+        debugLogf("land: %s already holds these bytes" KES_DASH "nothing to do", name.c_str());
+        return 1;
+    }
+    debugLogf("land: %s already exists with other bytes" KES_DASH "refused, a new version lands beside the old",
+              name.c_str());
+    return KES_ERROR_NAME_TAKEN;
+}
+
+// The staging file goes, whoever made it; a file that a reader still holds
+// stays for the next landing or pruning.
+void removeStaging(const std::wstring& staging, std::uint32_t retryMs) {
+    const DWORD error = retryWhileInUse("removing the staging file", retryMs, [&]() -> DWORD {
+        return DeleteFileW(staging.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : GetLastError();
+    });
+    if (error != ERROR_SUCCESS) {
+        debugLogf("land: staging file %s kept by another program (GLE=%lu)" KES_DASH "pruning removes it later",
+                  wideToUtf8(staging.data(), staging.size()).c_str(), static_cast<unsigned long>(error));
+    }
+}
+
+}  // namespace
+
+DWORD copyAllBytes(HANDLE from, HANDLE to) {
+    char buffer[kCopyChunk];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(from, buffer, sizeof buffer, &got, nullptr)) {
+            return GetLastError();
+        }
+        if (got == 0) {
+            return ERROR_SUCCESS;
+        }
+        DWORD written = 0;
+        if (!WriteFile(to, buffer, got, &written, nullptr)) {
+            return GetLastError();
+        }
+        if (written != got) {
+            return ERROR_WRITE_FAULT;
+        }
+    }
+}
+
+std::int32_t landUpdateWith(const std::string& downloadedPath, const std::string& fileName, std::uint32_t retryMs,
+                            CopyBytes copy) {
+    const std::wstring download = utf8ToWideStrict(downloadedPath);
+    const std::wstring name = utf8ToWideStrict(fileName);
+    if (download.empty()) {
+        debugLog("land: the download's path is empty or not UTF-8" KES_DASH "refused");
+        return KES_ERROR_ARGUMENT;
+    }
+    const RunningLauncher self = runningLauncher();
+    if (!self.valid) {
+        debugLog("land: this launcher cannot be judged" KES_DASH "refused");
+        return KES_ERROR_SELF;
+    }
+    if (const std::int32_t refused = judgeDownload(downloadedPath, self.info, "download")) {
+        return refused;
+    }
+    if (const char* problem = nameProblem(name)) {
+        debugLogf("land: name '%s' refused: %s", fileName.c_str(), problem);
+        return KES_ERROR_BAD_NAME;
+    }
+    const std::wstring target = utf8ToWideStrict(self.folder) + L"\\" + name;
+    const std::wstring staging = target + kStagingSuffix;
+    if (staging.size() >= MAX_PATH) {
+        debugLogf("land: name '%s' refused: the path in this folder would be %u characters, past 259",
+                  fileName.c_str(), static_cast<unsigned>(staging.size()));
+        return KES_ERROR_BAD_NAME;
+    }
+    if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return existingTarget(download, target, fileName);
+    }
+
+    // Copied rather than moved, so that the new file takes the folder's
+    // permissions; readers may look while it is written.
+    const UniqueHandle source = openForReading(download, FILE_SHARE_READ);
+    if (!source) {
+        debugLogf("land: download cannot be opened (GLE=%lu)" KES_DASH "refused", GetLastError());
+        return KES_ERROR_UNREADABLE;
+    }
+    UniqueHandle staged;
+    DWORD error = retryWhileInUse("creating the staging file", retryMs, [&]() -> DWORD {
+        // A staging file of an earlier attempt goes first.
+        if (!DeleteFileW(staging.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+            return GetLastError();
+        }
+        staged = makeUniqueFileHandle(CreateFileW(staging.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        return staged ? ERROR_SUCCESS : GetLastError();
+    });
+    if (error != ERROR_SUCCESS) {
+        debugLogf("land: staging file cannot be created (GLE=%lu)" KES_DASH "refused",
+                  static_cast<unsigned long>(error));
+        return isInUse(error) ? KES_ERROR_BUSY : KES_ERROR_IO;
+    }
+    error = copy(source.get(), staged.get());
+    if (error == ERROR_SUCCESS && !FlushFileBuffers(staged.get())) {
+        error = GetLastError();
+    }
+    staged.reset();
+    if (error != ERROR_SUCCESS) {
+        debugLogf("land: copying into the staging file failed (GLE=%lu)" KES_DASH "refused",
+                  static_cast<unsigned long>(error));
+        removeStaging(staging, retryMs);
+        return KES_ERROR_IO;
+    }
+    // What lies in the folder is judged, not what was downloaded: the
+    // download may have changed since, or the copy gone wrong.
+    if (judgeDownload(wideToUtf8(staging.data(), staging.size()), self.info, "staged copy") != 0) {
+        removeStaging(staging, retryMs);
+        return KES_ERROR_STAGED_COPY_BAD;
+    }
+    error = retryWhileInUse("renaming the staging file", retryMs, [&]() -> DWORD {
+        return MoveFileExW(staging.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) ? ERROR_SUCCESS : GetLastError();
+    });
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+        // Another landing was quicker.
+        const std::int32_t result = existingTarget(staging, target, fileName);
+        removeStaging(staging, retryMs);
+        return result;
+    }
+    if (error != ERROR_SUCCESS) {
+        debugLogf("land: renaming to %s failed (GLE=%lu)" KES_DASH "refused", fileName.c_str(),
+                  static_cast<unsigned long>(error));
+        removeStaging(staging, retryMs);
+        return isInUse(error) ? KES_ERROR_BUSY : KES_ERROR_IO;
+    }
+    debugLogf("land: %s landed", fileName.c_str());
+    return 1;
+}
+
+std::int32_t landUpdate(const std::string& downloadedPath, const std::string& fileName, std::uint32_t retryMs) {
+    return landUpdateWith(downloadedPath, fileName, retryMs, copyAllBytes);
+}
+
+}  // namespace kes
