@@ -1,0 +1,276 @@
+// The landing and the pruning, run by a launcher of the family (the lifecycle
+// probe) in a fresh folder, judged by what lies in the folder afterwards.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "common/win_owners.h"
+#include "support/test_support.h"
+
+namespace kes::test {
+namespace {
+
+using Names = std::set<std::wstring>;
+
+Names namesMatching(const std::wstring& folder, const wchar_t* pattern) {
+    Names names;
+    WIN32_FIND_DATAW entry;
+    const UniqueFind search = makeUniqueFind(FindFirstFileW((folder + L"\\" + pattern).c_str(), &entry));
+    for (bool more = search != nullptr; more; more = FindNextFileW(search.get(), &entry)) {
+        names.insert(entry.cFileName);
+    }
+    return names;
+}
+
+// Runs the probe placed in the folder under the capture tool; its printed
+// "result" code, with its log lines and output.
+int runProbe(const std::wstring& probe, const std::wstring& arguments, std::string& output) {
+    const std::wstring out = probe + L".out";
+    const std::wstring capture = builtExe(L"kes-debug-capture");
+    const ProcessResult run = runProcess(capture, L"\"" + capture + L"\" \"" + probe + L"\" " + arguments, L"", 60000,
+                                         nullptr, out);
+    output = readFileBytes(out);
+    DeleteFileW(out.c_str());
+    EXPECT_TRUE(run.exited && run.exitCode == 0) << describe(run) << output;
+    const std::size_t at = output.rfind("result ");
+    return at == std::string::npos ? 1000 : std::atoi(output.c_str() + at + 7);
+}
+
+// Holds a file open for reading without delete sharing, as a scanner does,
+// and lets go after `ms`.
+struct HeldFile {
+    UniqueHandle handle;
+    std::thread release;
+    HeldFile(const std::wstring& path, DWORD ms)
+        : handle(makeUniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr))),
+          release([this, ms] {
+              Sleep(ms);
+              handle.reset();
+          }) {}
+    ~HeldFile() { release.join(); }
+};
+
+std::string withMachine(std::string bytes, unsigned short machine) {
+    const std::size_t pe = *reinterpret_cast<const unsigned*>(bytes.data() + 0x3C);
+    std::memcpy(bytes.data() + pe + 4, &machine, sizeof machine);
+    return bytes;
+}
+
+constexpr wchar_t kRunning[] = L"KestrelwoodLauncher-1.2.exe";
+constexpr wchar_t kStart[] = L"KestrelwoodStart.exe";
+constexpr wchar_t kLanded[] = L"KestrelwoodLauncher-2.0.exe";
+constexpr int kBusy = -11;
+
+enum class Download { Good, CutShort, OtherFamily, Older, Equal, OtherMachine, NotAnImage, OnZ };
+enum class Before { Nothing, SameBytesThere, OtherBytesThere, StaleStaging, StaleStagingHeld };
+
+struct LandingRow {
+    const char* name;
+    Download download;
+    const wchar_t* fileName;
+    Before before;
+    unsigned retryMs;
+    const wchar_t* extra;  // more arguments to the probe
+    int code;
+    bool lands;  // kLanded holds the download's bytes afterwards
+};
+
+void PrintTo(const LandingRow& row, std::ostream* os) { *os << row.name; }
+
+class Landing : public ::testing::TestWithParam<LandingRow> {};
+
+TEST_P(Landing, LeavesTheFolderWhole) {
+    const LandingRow& row = GetParam();
+    ScratchFolder game(L"game");
+    const std::wstring downloads = game.dir + L"\\..\\downloads";
+    ASSERT_TRUE(CreateDirectoryW(downloads.c_str(), nullptr));
+    const std::wstring probe = game.place({L"lifecycle_probe_1_2_0_0", kRunning});
+    game.place({L"KestrelwoodStart", kStart});
+
+    const std::string good = readFileBytes(builtExe(L"fx_family_2_0_0_0"));
+    std::string bytes = good;
+    std::wstring download = downloads + L"\\download.bin";
+    switch (row.download) {
+        case Download::Good: break;
+        case Download::CutShort: bytes.resize(bytes.size() - 700); break;
+        case Download::OtherFamily: bytes = readFileBytes(builtExe(L"fx_other_family")); break;
+        case Download::Older: bytes = readFileBytes(builtExe(L"fx_family_1_0_0_0")); break;
+        case Download::Equal: bytes = readFileBytes(builtExe(L"fx_family_1_2_0_0")); break;
+        case Download::OtherMachine: bytes = withMachine(bytes, IMAGE_FILE_MACHINE_ARM64); break;
+        case Download::NotAnImage: bytes = "a launcher, it said\r\n"; break;
+        case Download::OnZ: download = builtExe(L"fx_family_2_0_0_0"); break;
+    }
+    if (row.download != Download::OnZ) {
+        writeFileOrFail(download, bytes);
+    }
+    const std::wstring target = game.dir + L"\\" + kLanded;
+    const std::wstring staging = target + L".kes-landing";
+    if (row.before == Before::SameBytesThere) {
+        writeFileOrFail(target, good);
+    } else if (row.before == Before::OtherBytesThere) {
+        writeFileOrFail(target, readFileBytes(builtExe(L"fx_family_2_1_0_0")));
+    } else if (row.before != Before::Nothing) {
+        writeFileOrFail(staging, good.substr(0, 4096));
+    }
+    const Names exesBefore = namesMatching(game.dir, L"*.exe");
+    const std::string otherBytesBefore = readFileBytes(target);
+
+    std::string output;
+    int code = 0;
+    {
+        std::optional<HeldFile> held;
+        if (row.before == Before::StaleStagingHeld) {
+            held.emplace(staging, 2000);
+            ASSERT_TRUE(held->handle) << GetLastError();
+        }
+        code = runProbe(probe,
+                        L"land \"" + download + L"\" \"" + row.fileName + L"\" " + std::to_wstring(row.retryMs) + L" " +
+                            row.extra,
+                        output);
+    }
+    EXPECT_EQ(code, row.code) << output;
+
+    Names expected = exesBefore;
+    if (row.lands) {
+        expected.insert(kLanded);
+        EXPECT_TRUE(readFileBytes(target) == good) << "the landed file holds other bytes";
+    } else if (row.before == Before::OtherBytesThere) {
+        EXPECT_TRUE(readFileBytes(target) == otherBytesBefore) << "a launcher of that name was changed";
+    }
+    if (std::wstring(row.extra) == L"--name-taken-during-copy") {
+        expected.insert(kLanded);
+        EXPECT_EQ(readFileBytes(target), "taken") << "the landing replaced a file";
+    }
+    EXPECT_EQ(namesMatching(game.dir, L"*.exe"), expected) << output;
+    // A staging file stays only where another program held it all along.
+    const bool heldThroughout = row.before == Before::StaleStagingHeld && row.code == kBusy;
+    EXPECT_EQ(fileExists(staging), heldThroughout) << output;
+    EXPECT_TRUE(readFileBytes(download) == (row.download == Download::OnZ ? good : bytes)) << "the download was changed";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LifeCycle, Landing,
+    ::testing::Values(
+        LandingRow{"good", Download::Good, kLanded, Before::Nothing, 0, L"", 1, true},
+        LandingRow{"download on another drive", Download::OnZ, kLanded, Before::Nothing, 0, L"", 1, true},
+        LandingRow{"cut short after its resources", Download::CutShort, kLanded, Before::Nothing, 0, L"", -4, false},
+        LandingRow{"another family", Download::OtherFamily, kLanded, Before::Nothing, 0, L"", -7, false},
+        LandingRow{"older", Download::Older, kLanded, Before::Nothing, 0, L"", -8, false},
+        LandingRow{"equal", Download::Equal, kLanded, Before::Nothing, 0, L"", -8, false},
+        LandingRow{"machine this computer cannot run", Download::OtherMachine, kLanded, Before::Nothing, 0, L"", -6,
+                   false},
+        LandingRow{"not an image", Download::NotAnImage, kLanded, Before::Nothing, 0, L"", -5, false},
+        LandingRow{"name taken with the same bytes", Download::Good, kLanded, Before::SameBytesThere, 0, L"", 1, true},
+        LandingRow{"name taken with other bytes", Download::Good, kLanded, Before::OtherBytesThere, 0, L"", -10,
+                   false},
+        LandingRow{"name taken in another case", Download::Good, L"kestrelwoodlauncher-2.0.EXE",
+                   Before::OtherBytesThere, 0, L"", -10, false},
+        LandingRow{"name with a backslash", Download::Good, L"sub\\KestrelwoodLauncher-2.0.exe", Before::Nothing, 0,
+                   L"", -9, false},
+        LandingRow{"name with a slash", Download::Good, L"../KestrelwoodLauncher-2.0.exe", Before::Nothing, 0, L"",
+                   -9, false},
+        LandingRow{"name with a drive colon", Download::Good, L"C:KestrelwoodLauncher-2.0.exe", Before::Nothing, 0,
+                   L"", -9, false},
+        LandingRow{"name with a stream colon", Download::Good, L"KestrelwoodLauncher-2.0.exe:x.exe", Before::Nothing,
+                   0, L"", -9, false},
+        LandingRow{"reserved device name", Download::Good, L"con.exe", Before::Nothing, 0, L"", -9, false},
+        LandingRow{"reserved device name with a blank", Download::Good, L"COM1 .exe", Before::Nothing, 0, L"", -9,
+                   false},
+        LandingRow{"reserved device name with superscript", Download::Good, L"LPT\u00B9.exe", Before::Nothing, 0,
+                   L"", -9, false},
+        LandingRow{"no .exe", Download::Good, L"KestrelwoodLauncher-2.0", Before::Nothing, 0, L"", -9, false},
+        LandingRow{"exe with a trailing dot", Download::Good, L"KestrelwoodLauncher-2.0.exe.", Before::Nothing, 0,
+                   L"", -9, false},
+        LandingRow{"exe with a trailing blank", Download::Good, L"KestrelwoodLauncher-2.0.exe ", Before::Nothing, 0,
+                   L"", -9, false},
+        LandingRow{"only the extension", Download::Good, L".exe", Before::Nothing, 0, L"", -9, false},
+        LandingRow{"the start program's name", Download::Good, L"kestrelwoodSTART.exe", Before::Nothing, 0, L"", -9,
+                   false},
+        LandingRow{"stale staging file", Download::Good, kLanded, Before::StaleStaging, 0, L"", 1, true},
+        LandingRow{"stale staging file held, time enough", Download::Good, kLanded, Before::StaleStagingHeld, 15000,
+                   L"", 1, true},
+        LandingRow{"stale staging file held, time too short", Download::Good, kLanded, Before::StaleStagingHeld, 300,
+                   L"", kBusy, false},
+        LandingRow{"name taken while the copy runs", Download::Good, kLanded, Before::Nothing, 0,
+                   L"--name-taken-during-copy", -10, false},
+        LandingRow{"staged copy differs from the download", Download::Good, kLanded, Before::Nothing, 0,
+                   L"--cut-staged-copy", -13, false}),
+    RowName());
+
+// Launchers 1.0 to 5.0 with the running 3.0 among them, beside files that are
+// not intact launchers of the family.
+struct PruningRow {
+    const char* name;
+    unsigned keep;
+    bool holdTwo;  // another process holds 2.0 open without delete sharing
+    int removed;
+    Names remaining;
+};
+
+void PrintTo(const PruningRow& row, std::ostream* os) { *os << row.name; }
+
+class Pruning : public ::testing::TestWithParam<PruningRow> {};
+
+const Names kNeverPruned = {L"KestrelwoodStart.exe", L"Other.exe", L"L-6.0-cut.exe"};
+
+Names plus(Names names, std::initializer_list<const wchar_t*> more) {
+    names.insert(more.begin(), more.end());
+    return names;
+}
+
+TEST_P(Pruning, KeepsWhatItMust) {
+    const PruningRow& row = GetParam();
+    ScratchFolder game(L"game");
+    for (const Placed& p : {Placed{L"fx_family_1_0_0_0", L"L-1.0.exe"}, Placed{L"fx_family_2_0_0_0", L"L-2.0.exe"},
+                            Placed{L"fx_family_4_0_0_0", L"L-4.0.exe"}, Placed{L"fx_family_5_0_0_0", L"L-5.0.exe"},
+                            Placed{L"KestrelwoodStart", L"KestrelwoodStart.exe"},
+                            Placed{L"fx_other_family", L"Other.exe"}}) {
+        game.place(p);
+    }
+    const std::wstring probe = game.place({L"lifecycle_probe_3_0_0_0", L"L-3.0.exe"});
+    const std::string newest = readFileBytes(builtExe(L"fx_family_10_0_0_0"));
+    writeFileOrFail(game.dir + L"\\L-6.0-cut.exe", newest.substr(0, newest.size() - 700));
+    writeFileOrFail(game.dir + L"\\L-7.0.exe.kes-landing", newest.substr(0, 4096));
+
+    std::string output;
+    int removed = 0;
+    {
+        std::optional<HeldFile> held;
+        if (row.holdTwo) {
+            held.emplace(game.dir + L"\\L-2.0.exe", 3000);
+        }
+        removed = runProbe(probe, L"prune " + std::to_wstring(row.keep), output);
+    }
+    EXPECT_EQ(removed, row.removed) << output;
+    // The running launcher is never even tried: a delete refused because it
+    // runs would hide it on this platform.
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("L-3.0.exe") != std::string::npos) {
+            EXPECT_NE(line.find("the running launcher"), std::string::npos) << line;
+        }
+    }
+    EXPECT_EQ(namesMatching(game.dir, L"*.exe"), row.remaining) << output;
+    EXPECT_TRUE(namesMatching(game.dir, L"*.kes-landing").empty()) << output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LifeCycle, Pruning,
+    ::testing::Values(
+        PruningRow{"keep 2", 2, false, 3, plus(kNeverPruned, {L"L-5.0.exe", L"L-4.0.exe", L"L-3.0.exe"})},
+        PruningRow{"keep 0 counts as 2", 0, false, 3, plus(kNeverPruned, {L"L-5.0.exe", L"L-4.0.exe", L"L-3.0.exe"})},
+        PruningRow{"keep 4", 4, false, 2,
+                   plus(kNeverPruned, {L"L-5.0.exe", L"L-4.0.exe", L"L-3.0.exe", L"L-2.0.exe"})},
+        PruningRow{"2.0 held open", 2, true, 2,
+                   plus(kNeverPruned, {L"L-5.0.exe", L"L-4.0.exe", L"L-3.0.exe", L"L-2.0.exe"})}),
+    RowName());
+
+}  // namespace
+}  // namespace kes::test
