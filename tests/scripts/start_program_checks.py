@@ -165,6 +165,25 @@ class RelayTrace(unittest.TestCase):
         self.assertEqual(self.message_boxes(err), [])
         self.assertEqual(self.identity_calls(err), [self.expected_identity(folder)])
 
+    def test_a_launcher_joins_the_start_programs_identity(self):
+        # Wine's shell cannot report an identity back, so both sides are read
+        # from the trace; kes-inspect must print the same text.
+        for name, spelling in (("relay join Spi\u00ebl \u00c4 \u4e2d\U0001F600", str), ("relay_join_case", str.upper)):
+            with self.subTest(name):
+                folder = kt.fresh_dir(name)
+                kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
+                kt.place(folder, "lifecycle_probe_1_2_0_0.exe", "Launcher.exe")
+                _, err = self.run_traced(folder)
+                expected = self.expected_identity(folder)
+                self.assertEqual(self.identity_calls(err), [expected])
+                launcher = spelling(kt.windows_path(os.path.join(folder, "Launcher.exe")))
+                code, out, err = kt.run_wine(launcher, ["identity"], env_extra={"WINEDEBUG": "+relay"})
+                self.assertEqual(code, 0, out)
+                self.assertIn(b"result 1", out)
+                self.assertEqual(self.identity_calls(err), [expected])
+                code, out, _ = kt.run_wine(os.path.join(kt.BIN, "kes-inspect.exe"), [kt.windows_path(folder), "--json"])
+                self.assertEqual(json.loads(out.decode("utf-8"))["identity"], expected)
+
     def test_could_not_start_box_with_windows_error_193(self):
         folder = kt.fresh_dir("relay_193")
         kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/app_identity.h"
 #include "common/command_line.h"
 #include "common/encoding.h"
 #include "common/launcher_family.h"
@@ -321,8 +322,9 @@ std::string jsonString(const std::string& text) {
 
 void printJson(const Place& place, const std::vector<FileReport>& files, const std::string& chosen,
                const std::string& commandLine) {
-    std::printf("{\n  \"folder\": %s,\n  \"startProgram\": %s,\n  \"files\": [", jsonString(utf8(place.folder)).c_str(),
-                jsonString(utf8(place.startProgram)).c_str());
+    std::printf("{\n  \"folder\": %s,\n  \"startProgram\": %s,\n  \"identity\": %s,\n  \"files\": [",
+                jsonString(utf8(place.folder)).c_str(), jsonString(utf8(place.startProgram)).c_str(),
+                jsonString(utf8(kes::makeAppUserModelId(place.folder))).c_str());
     for (std::size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];
         std::printf("%s\n    {\"name\": %s, \"path\": %s, \"fileVersion\": %s, \"launcherId\": %s, \"verdict\": %s, "
@@ -339,7 +341,10 @@ void printJson(const Place& place, const std::vector<FileReport>& files, const s
 
 void printText(const Place& place, const std::vector<FileReport>& files, const std::string& chosen,
                const std::string& commandLine) {
-    std::printf("Folder: %s\n\n", utf8(place.folder).c_str());
+    // What an installer writes into a shortcut's System.AppUserModel.ID, so
+    // that the start program's and the launchers' windows group with it.
+    std::printf("Folder: %s\nIdentity: %s\n\n", utf8(place.folder).c_str(),
+                utf8(kes::makeAppUserModelId(place.folder)).c_str());
     for (const FileReport& f : files) {
         std::printf("  %-32s %-24s %-38s %s%s%s\n", f.name.c_str(), f.versioned ? f.version.c_str() : "-",
                     f.versioned ? (f.launcherId.empty() ? "(no " KES_LAUNCHER_ID_KEY ")" : f.launcherId.c_str()) : "-",
