@@ -125,15 +125,16 @@ ARGUMENT_LINES = [f"  argument {i}: [{arg}]" for i, arg in enumerate(ARGS + [SKI
 
 class AnyLanguage(unittest.TestCase):
     # (row, how it is built, the DLL beside it (none for a static link), what
-    # the newer launcher prints: "args" lines or its "command line")
+    # the newer launcher prints: "args" lines or its "command line", and
+    # whether it runs the update cycle: joins, prunes and lands a download)
     ROWS = [
-        ("C, MinGW, x64, the DLL", c_mingw("x64", "lib"), "bin", ("C", "args")),
-        ("C, MSVC mode, x64, kes_selfupdate.lib", c_msvc, "bin", ("C (MSVC)", "command line")),
-        ("Rust, windows-gnu, the DLL", rust, "bin", ("Rust", "args")),
-        ("Go, windows/amd64, the DLL loaded by its path", go, "bin", ("Go", "args")),
+        ("C, MinGW, x64, the DLL", c_mingw("x64", "lib"), "bin", ("C", "args"), True),
+        ("C, MSVC mode, x64, kes_selfupdate.lib", c_msvc, "bin", ("C (MSVC)", "command line"), False),
+        ("Rust, windows-gnu, the DLL", rust, "bin", ("Rust", "args"), True),
+        ("Go, windows/amd64, the DLL loaded by its path", go, "bin", ("Go", "args"), True),
         ("C, MinGW, x86, the x86 DLL", c_mingw("x86", os.path.join("x86", "lib")), os.path.join("x86", "bin"),
-         ("C", "args")),
-        ("C++, MinGW, x86, the x86 static library", cpp_static_x86, None, ("C++", "args")),
+         ("C", "args"), True),
+        ("C++, MinGW, x86, the x86 static library", cpp_static_x86, None, ("C++", "args"), False),
     ]
 
     @classmethod
@@ -148,7 +149,8 @@ class AnyLanguage(unittest.TestCase):
                  "lib/kes_selfupdate.def", "lib/libkes_selfupdate.a", "lib/libkes_common.a",
                  "x86/bin/kes_selfupdate.dll", "x86/lib/libkes_selfupdate.dll.a", "x86/lib/kes_selfupdate.lib",
                  "x86/lib/kes_selfupdate.def", "x86/lib/libkes_selfupdate.a", "x86/lib/libkes_common.a"]
-    EXPORTS = [b"kes_self_update_abi_version", b"kes_self_update_scan", b"kes_self_update_scan_argv"]
+    EXPORTS = [b"kes_join_start_identity", b"kes_land_update", b"kes_prune_launchers", b"kes_self_update_abi_version",
+               b"kes_self_update_scan", b"kes_self_update_scan_argv"]
     KNOWN_DLLS = {"kernel32.dll", "msvcrt.dll"}
 
     def test_installed_dlls(self):
@@ -167,7 +169,8 @@ class AnyLanguage(unittest.TestCase):
     def test_older_hands_over_to_newer(self):
         capture = os.path.join(kt.BIN, "kes-debug-capture.exe")
         runs_32_bit = kt.host_runs_32_bit()
-        for row, build, dll_dir, (language, shows) in self.ROWS:
+        download = kt.windows_path(os.path.join(kt.BIN, "fx_family_5_0_0_0.exe"))
+        for row, build, dll_dir, (language, shows), cycle in self.ROWS:
             with self.subTest(row):
                 if "x86" in row and not runs_32_bit:
                     self.skipTest("this kernel does not execute 32-bit programs, so Wine starts no 32-bit one")
@@ -181,7 +184,9 @@ class AnyLanguage(unittest.TestCase):
                 arm64_copy(newer, os.path.join(game, "Launcher-3.0-arm64.exe"))
                 if dll_dir:
                     shutil.copy(os.path.join(PREFIX, dll_dir, "kes_selfupdate.dll"), game)
-                code, out, err = kt.run_wine(capture, ["--children", kt.windows_path(older), *ARGS])
+                code, out, err = kt.run_wine(capture, ["--children", kt.windows_path(older), *ARGS],
+                                             env_extra={"KES_EXAMPLE_DOWNLOAD": download,
+                                                        "KES_EXAMPLE_NAME": "Launcher-5.0.exe"})
                 text = out.decode("utf-8", "replace").replace("\r", "")
                 self.assertEqual(code, 0, text + err.decode("utf-8", "replace")[-2000:])
                 newer_path = kt.windows_path(newer)
@@ -195,6 +200,17 @@ class AnyLanguage(unittest.TestCase):
                     self.assertTrue(lines[0].startswith(f"{language} launcher 2.0.0.0 running as "), text)
                     self.assertTrue(lines[0].endswith("Launcher-2.0.exe"), text)
                     self.assertEqual(lines[1:], ARGUMENT_LINES, text)
+                if cycle:
+                    # Nothing to prune beside the running 2.0 and the 1.0
+                    # before it; the download lands beside them, whole.
+                    self.assertIn("  cycle: identity 1, pruned 0\n", text)
+                    self.assertIn("  landed: 1\n", text)
+                    with open(os.path.join(game, "Launcher-5.0.exe"), "rb") as landed, \
+                            open(os.path.join(kt.BIN, "fx_family_5_0_0_0.exe"), "rb") as original:
+                        self.assertEqual(landed.read(), original.read())
+                    self.assertEqual(sorted(n for n in os.listdir(game) if n.endswith(".exe")),
+                                     ["Launcher-1.0.exe", "Launcher-2.0.exe", "Launcher-3.0-arm64.exe",
+                                      "Launcher-5.0.exe"])
                 else:
                     self.assertIn(f'{language} launcher 2.0.0.0 running with the command line "{newer_path}" '
                                   f'"a b" "say \\"hi\\"" {SKIP}\n', text)
