@@ -7,6 +7,7 @@ import json
 import os
 import struct
 import sys
+import threading
 import unittest
 import xml.etree.ElementTree as ET
 
@@ -415,6 +416,53 @@ class Landing(unittest.TestCase):
                 self.assertLessEqual({s[2] for s in starts}, {old, newest})
                 print(f"{mode}: renames refused {report[2]}; {len(starts)} starts, {len(before)} before the update "
                       f"was whole, {len(after)} after; started: {[s[2] for s in starts]}")
+
+
+    # Ten landings by a running launcher of the family, two names per version.
+    LANDINGS = [(f"fx_family_{v}.exe", f"L-{v.replace('_', '.')}-{n}.exe")
+                for v in ("2_0_0_0", "2_1_0_0", "4_0_0_0", "5_0_0_0", "10_0_0_0") for n in "ab"]
+
+    def test_ten_landings_while_the_game_is_started(self):
+        for scanned in (False, True):
+            with self.subTest("with a scanner" if scanned else "without a scanner"):
+                folder = kt.fresh_dir("landings")
+                kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
+                kt.place(folder, "lifecycle_probe_1_2_0_0.exe", "Lander-1.2.exe")
+                kt.place(folder, "fx_family_1_2_3_4.exe", "L-1.2.3.4.exe")
+                scanner = None
+                if scanned:
+                    scanner = kt.subprocess.Popen([kt.WINE_RUN, os.path.join(kt.BIN, "scanner.exe"),
+                                                   kt.windows_path(folder), "300"], stdin=kt.subprocess.DEVNULL,
+                                                  stdout=kt.subprocess.DEVNULL, stderr=kt.subprocess.DEVNULL)
+                results = []
+
+                def land_all():
+                    for built, name in self.LANDINGS:
+                        _, out, _ = kt.run_wine(os.path.join(folder, "Lander-1.2.exe"),
+                                                ["land", kt.windows_path(os.path.join(kt.BIN, built)), name,
+                                                 "60000"])
+                        results.append(out.decode("utf-8", "replace").strip())
+                        kt.time.sleep(0.5)  # room for more starts between landings
+
+                lander = threading.Thread(target=land_all)
+                lander.start()
+                starts = []
+                try:
+                    while lander.is_alive():
+                        starts.append(self.start_once(folder)[2])
+                    starts.append(self.start_once(folder)[2])
+                finally:
+                    lander.join()
+                    if scanner:
+                        scanner.kill()
+                        scanner.wait()
+                self.assertEqual(results, ["result 1"] * len(self.LANDINGS))
+                whole = {"L-1.2.3.4.exe"} | {name for _, name in self.LANDINGS}
+                self.assertLessEqual(set(starts), whole, "a start found something other than a whole launcher")
+                self.assertEqual(starts[-1], "L-10.0.0.0-a.exe")
+                self.assertEqual([n for n in os.listdir(folder) if n.endswith(".kes-landing")], [])
+                print(f"{'with' if scanned else 'without'} a scanner: {len(starts)} starts during ten landings; "
+                      f"started: {starts}")
 
 
 class DeepPaths(unittest.TestCase):
