@@ -5,6 +5,7 @@ import os
 import shutil
 import subprocess
 import sys
+import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -97,6 +98,60 @@ def screenshot_message_box(folder, png):
         xvfb.wait()
 
 
+def print_lines(out):
+    for line in out.decode("utf-8", "replace").replace("\r", "").splitlines():
+        print("  ", line)
+
+
+def inspect(folder):
+    code, out, _ = kt.run_wine(os.path.join(PACKAGE, "bin", "kes-inspect.exe"), [kt.windows_path(folder)])
+    print_lines(out)
+
+
+def update_cycle(game):
+    capture = os.path.join(PACKAGE, "bin", "kes-debug-capture.exe")
+    launcher = lambda version: os.path.join(game, f"KestrelwoodLauncher-{version}.exe")  # noqa: E731
+    downloads = os.path.join(DEMO, "Downloads")
+    os.makedirs(downloads)
+    kt.place(downloads, "reference_launcher_1_3.exe", "KestrelwoodLauncher-1.3.exe")
+
+    step("5. A launcher's update: the running 1.2.0.0 lands the downloaded 1.3.0.0, while players start "
+         "the game again and again (kes-inspect first, with the identity a shortcut takes)")
+    inspect(game)
+    starts = []
+    done = threading.Event()
+
+    def keep_starting():
+        while not done.is_set():
+            code, err = run_start(game, env_extra={"WINEDEBUG": "+relay"})
+            boxes = kt.relay_calls(err, "user32.MessageBoxW")
+            starts.append((code, len(boxes), sorted(kt.started_launchers(game))))
+            kt.clear_records(game)
+
+    players = threading.Thread(target=keep_starting)
+    players.start()
+    download = kt.windows_path(os.path.join(downloads, "KestrelwoodLauncher-1.3.exe"))
+    code, out, _ = kt.run_wine(capture, ["--children", kt.windows_path(launcher("1.2")), "--land", download,
+                                         "KestrelwoodLauncher-1.3.exe"], cwd=game)
+    time.sleep(1.0)
+    done.set()
+    players.join()
+    print_lines(out)
+    print(f"   meanwhile {len(starts)} starts of KestrelwoodStart.exe: exit codes {sorted({s[0] for s in starts})}, "
+          f"{sum(s[1] for s in starts)} message boxes")
+    kt.clear_records(game)
+
+    step("6. The next start of the old 1.0.0.0 hands over to 1.3.0.0, and the player's next start of the game "
+         "starts 1.3.0.0, which joins the start program's identity and prunes, keeping 1.3.0.0 and 1.2.0.0")
+    code, out, _ = kt.run_wine(capture, ["--children", kt.windows_path(launcher("1.0"))], cwd=game)
+    print_lines(out)
+    code, out, _ = kt.run_wine(capture, ["--children", kt.windows_path(os.path.join(game, "KestrelwoodStart.exe")),
+                                         "--join-identity", "--prune", "2"], cwd=game)
+    print_lines(out)
+    kt.clear_records(game)
+    inspect(game)
+
+
 def main():
     shutil.rmtree(DEMO, ignore_errors=True)
     os.makedirs(DEMO)
@@ -134,7 +189,9 @@ def main():
         print("  ", line)
     print("   exit code:", code)
 
-    step("5. The start program in a folder without launchers shows a warning and exits with 1")
+    update_cycle(game)
+
+    step("7. The start program in a folder without launchers shows a warning and exits with 1")
     empty = os.path.join(DEMO, "Empty Folder")
     os.makedirs(empty)
     place_start_program(empty)

@@ -2,9 +2,15 @@
 // self-update routine. It hands over to a newer sibling when there is one, and
 // otherwise goes on as itself: it says which launcher and version is running
 // and with which arguments, and records that next to itself (launch_record.h).
+//
+// On request it runs the rest of the update cycle, in the cycle's order:
+//   --join-identity         takes the start program's taskbar identity
+//   --prune KEEP            removes launchers older than the newest KEEP
+//   --land DOWNLOAD NAME    lands a downloaded launcher under NAME
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <string>
 
@@ -34,5 +40,37 @@ int main(int argc, char** argv) {
         std::printf("  argument %d: [%s]\n", i, utf8(i).c_str());
     }
     std::fflush(stdout);
-    return kes::writeLaunchRecord() ? 0 : 4;
+    if (!kes::writeLaunchRecord()) {
+        return 4;
+    }
+
+    std::string download;
+    std::string landAs;
+    long keep = -1;
+    bool join = false;
+    for (int i = 1; i < count; ++i) {
+        const std::wstring arg = args.get()[i];
+        if (arg == L"--join-identity") {
+            join = true;
+        } else if (arg == L"--prune" && i + 1 < count) {
+            keep = std::wcstol(args.get()[++i], nullptr, 10);
+        } else if (arg == L"--land" && i + 2 < count) {
+            download = utf8(++i);
+            landAs = utf8(++i);
+        }
+    }
+    // Before any window, so that it groups with the start program's button.
+    if (join) {
+        std::printf("reference launcher %s: joined the start program's identity: %d\n", KES_REFERENCE_VERSION,
+                    static_cast<int>(kes::joinStartIdentity()));
+    }
+    if (keep >= 0) {
+        std::printf("reference launcher %s: pruned: %d\n", KES_REFERENCE_VERSION,
+                    static_cast<int>(kes::pruneLaunchers(static_cast<std::uint32_t>(keep))));
+    }
+    if (!landAs.empty()) {
+        std::printf("reference launcher %s: landed %s: %d\n", KES_REFERENCE_VERSION, landAs.c_str(),
+                    static_cast<int>(kes::landUpdate(download, landAs, 60000)));
+    }
+    return 0;
 }
