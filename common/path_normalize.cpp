@@ -4,6 +4,10 @@
 
 #include <cwchar>
 
+#if defined(KES_USER32_AT_RUN_TIME)
+#include "common/system_library.h"
+#endif
+
 namespace kes {
 
 namespace {
@@ -48,7 +52,19 @@ std::wstring normalizePathForCompare(const std::wstring& path) {
             unit = L'\\';
         }
     }
+#if defined(KES_USER32_AT_RUN_TIME)
+    // The copy that launchers link does not import user32: Wine's user32
+    // imports version.dll by name, so an import would load a version.dll
+    // planted in the game folder before the launcher's first line runs.
+    static const auto lowerCase = lookUpFunction<decltype(&CharLowerBuffW)>(loadSystemLibrary(L"user32.dll"),
+                                                                            "CharLowerBuffW");
+    if (lowerCase == nullptr) {
+        return {};
+    }
+    lowerCase(normalized.data(), static_cast<DWORD>(normalized.size()));
+#else
     CharLowerBuffW(normalized.data(), static_cast<DWORD>(normalized.size()));
+#endif
     return normalized;
 }
 

@@ -21,6 +21,10 @@ std::int32_t joinStartIdentity() {
         debugLog("identity: getSelfPath failed" KES_DASH "not joined");
         return KES_ERROR_SELF;
     }
+    // The normalisation calls user32, which the DLL delay-loads by name:
+    // loaded from the system folder first, it is found loaded, and its own
+    // imports come from there too, never from the game folder.
+    loadSystemLibrary(L"user32.dll");
     const std::wstring identity = makeAppUserModelId(utf8ToWideStrict(parentDirectory(selfPath)));
     const std::string identityText = wideToUtf8(identity.data(), identity.size());
 

@@ -248,16 +248,21 @@ class DllPlanting(unittest.TestCase):
         # and neither loads the plant.
         ("L10.exe", [("ref_1_0_0_0.exe", "L10.exe"), ("ref_2_0_0_0.exe", "L20.exe")], "L20.exe",
          ["--planted", "--no-self-update-scan"], []),
+        # The newer one then joins the start program's identity (shell32 and
+        # user32, whose Wine builds import version.dll) and prunes.
+        ("L10.exe", [("ref_1_0_0_0.exe", "L10.exe"), ("ref_2_0_0_0.exe", "L20.exe")], "L20.exe",
+         ["--planted", "--join-identity", "--prune", "2", "--no-self-update-scan"], []),
     ]
 
     def test_version_dll_in_the_game_folder_is_never_loaded(self):
         for starter, files, started, args, victims in self.ROWS:
-            with self.subTest(starter=starter):
+            with self.subTest(starter=starter, args=args):
                 folder = kt.fresh_dir("planting_" + starter[:-4])
                 for built, name in files:
                     kt.place(folder, built, name)
                 kt.place(folder, "planted_version.dll", "version.dll")
-                code, _, _ = kt.run_wine(os.path.join(folder, starter), ["--planted"], cwd=folder,
+                given = [a for a in args if a != "--no-self-update-scan"] if starter == "L10.exe" else ["--planted"]
+                code, _, _ = kt.run_wine(os.path.join(folder, starter), given, cwd=folder,
                                          env_extra={"WINEDLLOVERRIDES": "mscoree,mshtml=;version=n,b"})
                 self.assertEqual(code, 0)
                 record = kt.read_record(os.path.join(folder, started))
