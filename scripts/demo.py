@@ -110,7 +110,10 @@ def inspect(folder):
 
 def update_cycle(game):
     capture = os.path.join(PACKAGE, "bin", "kes-debug-capture.exe")
-    launcher = lambda version: os.path.join(game, f"KestrelwoodLauncher-{version}.exe")  # noqa: E731
+
+    def launcher(version):
+        return os.path.join(game, f"KestrelwoodLauncher-{version}.exe")
+
     downloads = os.path.join(DEMO, "Downloads")
     os.makedirs(downloads)
     kt.place(downloads, "reference_launcher_1_3.exe", "KestrelwoodLauncher-1.3.exe")

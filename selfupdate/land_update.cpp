@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -116,12 +115,6 @@ const char* nameProblem(const std::wstring& name) {
         return "it is the start program's name";
     }
     return nullptr;
-}
-
-std::string versionText(const LauncherVersionInfo& info) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", info.major, info.minor, info.build, info.revision);
-    return text;
 }
 
 // The judgement of the start program and the scan, with what a landing adds:

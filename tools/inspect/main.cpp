@@ -166,11 +166,6 @@ struct FileReport {
     std::string note;
 };
 
-std::string versionText(const kes::LauncherVersionInfo& info) {
-    return std::to_string(info.major) + "." + std::to_string(info.minor) + "." + std::to_string(info.build) + "." +
-           std::to_string(info.revision);
-}
-
 // The size the file system gives for the file (the layout check never asks).
 std::uint64_t fileSize(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -238,7 +233,7 @@ FileReport inspectFile(const std::string& path, const kes::Candidate& candidate,
     report.name = path.substr(path.find_last_of('\\') + 1);
     const kes::LauncherVersionInfo& info = candidate.info;
     report.versioned = info.valid;
-    report.version = versionText(info);
+    report.version = kes::versionText(info);
     report.launcherId = info.launcherId;
     switch (candidate.kind) {
     case kes::CandidateKind::Unreadable:

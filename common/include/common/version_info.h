@@ -26,6 +26,9 @@ constexpr std::uint64_t packVersion(std::uint16_t major, std::uint16_t minor,
            (std::uint64_t{build} << 16) | std::uint64_t{revision};
 }
 
+// "major.minor.build.revision", as kes-inspect and the log show a version.
+std::string versionText(const LauncherVersionInfo& info);
+
 // Never fails loudly: an unreadable file gives an invalid, all-zero record; a
 // readable one without the key gives a valid record with an empty launcherId.
 // The platform's version library is loaded from the system folder at the
