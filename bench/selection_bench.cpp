@@ -94,9 +94,14 @@ std::size_t floorPass(const std::vector<std::wstring>& candidates, const std::ws
     return found;
 }
 
+// What the check says of an intact x64 program, without looking.
 kes::LayoutReport noCheck(const std::string&) {
     kes::LayoutReport readable;
     readable.verdict = kes::LayoutVerdict::Readable;
+    readable.isImage = true;
+    readable.machine = IMAGE_FILE_MACHINE_AMD64;
+    readable.characteristics = IMAGE_FILE_EXECUTABLE_IMAGE;
+    readable.subsystem = IMAGE_SUBSYSTEM_WINDOWS_GUI;
     return readable;
 }
 

@@ -4,6 +4,7 @@
 
 #include "common/number_text.h"
 #include "common/path_compare.h"
+#include "common/system_library.h"
 
 namespace kes {
 
@@ -11,6 +12,9 @@ namespace {
 constexpr wchar_t kIdentityPrefix[] = L"Kestrelwood.Launcher.Install";
 constexpr std::uint64_t kFnvOffsetBasis = 0xcbf29ce484222325ull;
 constexpr std::uint64_t kFnvPrime = 0x100000001b3ull;
+
+SystemFunction setExplicitIdentity{L"shell32.dll", "SetCurrentProcessExplicitAppUserModelID"};
+using SetIdentity = HRESULT(WINAPI*)(PCWSTR);
 }  // namespace
 
 std::wstring makeAppUserModelId(const std::wstring& folder) {
@@ -28,6 +32,18 @@ std::wstring makeAppUserModelId(const std::wstring& folder) {
 
     // As "%016llx" would print it: 16 lower-case digits, zero-filled.
     return kIdentityPrefix + unsignedToText(hash, 16, 16);
+}
+
+IdentityOutcome applyAppUserModelId(const std::wstring& identity) {
+    IdentityOutcome outcome;
+    const auto setIdentity = systemFunction<SetIdentity>(setExplicitIdentity);
+    if (setIdentity == nullptr) {
+        outcome.error = setExplicitIdentity.error;
+        return outcome;
+    }
+    outcome.reached = true;
+    outcome.result = setIdentity(identity.c_str());
+    return outcome;
 }
 
 }  // namespace kes

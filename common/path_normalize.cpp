@@ -4,15 +4,15 @@
 
 #include <cwchar>
 
-#if defined(KES_USER32_AT_RUN_TIME)
 #include "common/system_library.h"
-#endif
 
 namespace kes {
 
 namespace {
 
 constexpr DWORD kWorkCapacity = 32768;
+
+SystemFunction charLowerBuff{L"user32.dll", "CharLowerBuffW"};
 
 // Both platform calls report a count that must lie in 1..32767: 0 is failure,
 // and anything above means the buffer was too small (or, for the expansion,
@@ -52,19 +52,11 @@ std::wstring normalizePathForCompare(const std::wstring& path) {
             unit = L'\\';
         }
     }
-#if defined(KES_USER32_AT_RUN_TIME)
-    // The copy that launchers link does not import user32: Wine's user32
-    // imports version.dll by name, so an import would load a version.dll
-    // planted in the game folder before the launcher's first line runs.
-    static const auto lowerCase = lookUpFunction<decltype(&CharLowerBuffW)>(loadSystemLibrary(L"user32.dll"),
-                                                                            "CharLowerBuffW");
+    const auto lowerCase = systemFunction<decltype(&CharLowerBuffW)>(charLowerBuff);
     if (lowerCase == nullptr) {
         return {};
     }
     lowerCase(normalized.data(), static_cast<DWORD>(normalized.size()));
-#else
-    CharLowerBuffW(normalized.data(), static_cast<DWORD>(normalized.size()));
-#endif
     return normalized;
 }
 

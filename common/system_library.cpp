@@ -25,4 +25,23 @@ HMODULE loadSystemLibrary(const wchar_t* fileName) {
     return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+namespace {
+
+BOOL CALLBACK resolveOnce(PINIT_ONCE, PVOID parameter, PVOID*) {
+    auto& function = *static_cast<SystemFunction*>(parameter);
+    const HMODULE module = loadSystemLibrary(function.dll);
+    function.address = module != nullptr ? reinterpret_cast<void*>(GetProcAddress(module, function.name)) : nullptr;
+    if (function.address == nullptr) {
+        function.error = GetLastError();
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+void* resolveSystemFunction(SystemFunction& function) {
+    InitOnceExecuteOnce(&function.once, resolveOnce, &function, nullptr);
+    return function.address;
+}
+
 }  // namespace kes

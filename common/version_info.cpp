@@ -20,7 +20,12 @@ constexpr UINT kFixedFileInfoSize = 52;
 // the wrong neighbour in memory, faults. The block is read into a buffer with
 // this much room behind it, which covers the deepest query made here (root,
 // StringFileInfo, table, key, each a node's length further on).
-constexpr DWORD kQueryOverrun = 4 * 65536;
+constexpr std::size_t kQueryOverrun = 4 * 65536;
+
+// A version block's length is a 16-bit count, and the platform reports at
+// most about twice that (it keeps room for a converted copy). A size above
+// this is no version block, and is never allocated.
+constexpr DWORD kLargestVersionInfo = 4 * 65536;
 
 // The string table is fixed at US English / Windows-1252; the translation
 // list is not consulted, so a table under any other pair is not seen.
@@ -36,12 +41,13 @@ VersionBlock readVersionBlock(const std::string& path) {
     }
     const std::wstring widePath = utf8ToWide(path);
     const DWORD size = version.sizeOf(widePath.c_str(), nullptr);
-    if (size == 0) {
+    if (size == 0 || size > kLargestVersionInfo) {
         return block;
     }
     // Not cleared: the room behind the block costs no more than its address
-    // range until an overrun reads it.
-    block.bytes.reset(new unsigned char[size + kQueryOverrun]);
+    // range until an overrun reads it. The sum is taken in size_t, of a
+    // bounded size: it cannot wrap.
+    block.bytes.reset(new unsigned char[std::size_t{size} + kQueryOverrun]);
     if (!version.read(widePath.c_str(), 0, size, block.bytes.get())) {
         block.bytes.reset();
         return block;

@@ -58,6 +58,17 @@ def place(folder, built_name, as_name):
     shutil.copyfile(os.path.join(BIN, built_name), os.path.join(folder, as_name))
 
 
+def place_refused_by_loader(folder, as_name):
+    """A whole launcher of the family at 5.0.0.0, built for x64, whose header
+    names x86 as its machine: a machine that runs here, so it is chosen, but
+    the loader refuses the image (Windows error 193)."""
+    data = bytearray(open(os.path.join(BIN, "fx_family_5_0_0_0.exe"), "rb").read())
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    struct.pack_into("<H", data, pe + 4, 0x014C)
+    with open(os.path.join(folder, as_name), "wb") as f:
+        f.write(data)
+
+
 def run_wine(exe, args=(), cwd=None, env_extra=None, timeout=60):
     """Runs a Windows program; returns (exit code, stdout bytes, stderr bytes)."""
     env = dict(os.environ)

@@ -11,7 +11,7 @@
 #include "kestrelwood/kes_selfupdate.h"
 #include "kestrelwood/launcher_family_id.h"
 #include "kestrelwood/self_update.h"
-#include "launcher_judgement.h"
+#include "running_launcher.h"
 
 namespace kes {
 
@@ -120,25 +120,28 @@ const char* nameProblem(const std::wstring& name) {
 // The judgement of the start program and the scan, with what a landing adds:
 // a whole image, newer than the running launcher. 0 when it passes.
 std::int32_t judgeDownload(const std::string& path, const LauncherVersionInfo& self, const char* which) {
-    const JudgedFile judged = judgeLauncher(path);
-    if (judged.judgement == Judgement::Unreadable) {
+    const Candidate judged = judgeCandidate(path, SelfTest{});
+    switch (judged.kind) {
+    case CandidateKind::Launcher:
+        break;
+    case CandidateKind::Unreadable:
         debugLogf("land: %s unreadable or being written (GLE=%lu)" KES_DASH "refused", which, judged.layout.error);
         return KES_ERROR_UNREADABLE;
-    }
-    if (judged.judgement == Judgement::Damaged) {
+    case CandidateKind::Damaged:
         debugLogf("land: %s damaged or cut short" KES_DASH "refused", which);
         return KES_ERROR_DAMAGED;
-    }
-    if (!judged.layout.isImage) {
+    case CandidateKind::NotAnImage:
         debugLogf("land: %s is not a Windows executable" KES_DASH "refused", which);
         return KES_ERROR_NOT_AN_IMAGE;
-    }
-    if (judged.judgement == Judgement::OtherMachine) {
+    case CandidateKind::NotAProgram:
+        debugLogf("land: %s is not a program that Windows starts (a DLL, or subsystem %u)" KES_DASH "refused", which,
+                  static_cast<unsigned>(judged.layout.subsystem));
+        return KES_ERROR_NOT_A_PROGRAM;
+    case CandidateKind::OtherMachine:
         debugLogf("land: %s built for machine 0x%04X, which this computer cannot run" KES_DASH "refused", which,
                   judged.layout.machine);
         return KES_ERROR_OTHER_MACHINE;
-    }
-    if (judged.judgement != Judgement::Launcher) {
+    default:
         debugLogf("land: %s carries no valid version resource with the family's " KES_LAUNCHER_ID_KEY
                   KES_DASH "refused", which);
         return KES_ERROR_OTHER_FAMILY;

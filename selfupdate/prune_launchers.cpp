@@ -7,14 +7,13 @@
 #include <vector>
 
 #include "common/encoding.h"
-#include "common/path_compare.h"
 #include "common/sibling_executables.h"
 #include "common/win_owners.h"
 #include "debug_log.h"
 #include "kestrelwood/kes_selfupdate.h"
 #include "kestrelwood/self_update.h"
 #include "land_update.h"
-#include "launcher_judgement.h"
+#include "running_launcher.h"
 
 namespace kes {
 
@@ -74,13 +73,11 @@ std::int32_t pruneLaunchers(std::uint32_t keep) {
     // of one version the path that the start program would prefer first.
     std::vector<Kept> launchers;
     launchers.push_back({self.info.packed, utf8ToWideStrict(self.path), self.path});
+    const SelfTest running = routineSelf(self.path);
     for (const std::string& sibling : listSiblingExecutables(self.folder)) {
-        if (pathsEqualIgnoreCase(sibling, self.path)) {
-            continue;
-        }
-        const JudgedFile judged = judgeLauncher(sibling);
-        if (judged.judgement == Judgement::Launcher && judged.layout.isImage) {
-            launchers.push_back({judged.info.packed, utf8ToWideStrict(sibling), sibling});
+        const Candidate judged = judgeCandidate(sibling, running);
+        if (judged.kind == CandidateKind::Launcher) {
+            launchers.push_back({judged.info.packed, judged.path, sibling});
         }
     }
     std::sort(launchers.begin(), launchers.end(), [](const Kept& a, const Kept& b) {

@@ -14,7 +14,7 @@
 #include "common/win_owners.h"
 #include "kestrelwood/self_update.h"
 #include "debug_log.h"
-#include "launcher_judgement.h"
+#include "running_launcher.h"
 #include "skip_flag.h"
 
 namespace kes {
@@ -55,21 +55,18 @@ ScanResult scanSiblings(const std::string& selfPath, std::uint64_t selfVersion) 
     ScanResult scan;
     scan.bestPath = selfPath;
     scan.bestVersion = selfVersion;
+    const SelfTest self = routineSelf(selfPath);
     for (const std::string& sibling : listSiblingExecutables(parentDirectory(selfPath))) {
-        if (pathsEqualIgnoreCase(sibling, selfPath)) {
+        // The running launcher is neither read again nor counted. A damaged
+        // sibling is not counted, and the platform's version library never
+        // gets to fault on it; nor is one that this computer cannot start.
+        const Candidate judged = judgeCandidate(sibling, self);
+        if (judged.kind != CandidateKind::Launcher) {
             continue;
         }
-        // A damaged sibling is not counted, and the platform's version
-        // library never gets to fault on it; nor is one that this computer
-        // cannot start.
-        const JudgedFile judged = judgeLauncher(sibling);
-        if (judged.judgement != Judgement::Launcher) {
-            continue;
-        }
-        const LauncherVersionInfo& info = judged.info;
-        if (scan.bestVersion < info.packed) {
+        if (scan.bestVersion < judged.info.packed) {
             scan.bestPath = sibling;
-            scan.bestVersion = info.packed;
+            scan.bestVersion = judged.info.packed;
         }
         ++scan.familyCount;
     }

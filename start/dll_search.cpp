@@ -7,8 +7,8 @@
 namespace kes {
 
 void restrictDllSearchToSystem32() {
-    // user32 and shell32 are delay-loaded, so they (and the DLLs they import
-    // in turn) are first loaded after this call, from System32 only.
+    // user32 and shell32 are loaded at run time, so they (and the DLLs they
+    // import in turn) are first loaded after this call, from System32 only.
     // The call is looked up rather than imported, so that the program still
     // starts on a system too old to have it.
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);

@@ -2,10 +2,21 @@
 
 #include <windows.h>
 
+#include "common/system_library.h"
+
 namespace kes {
 
+namespace {
+
+SystemFunction messageBox{L"user32.dll", "MessageBoxW"};
+
+}  // namespace
+
 void showStartWarning(const wchar_t* text) {
-    MessageBoxW(nullptr, text, L"Kestrelwood", MB_OK | MB_ICONWARNING);
+    // Without user32 there is no one to tell; the exit code still says it.
+    if (const auto show = systemFunction<decltype(&MessageBoxW)>(messageBox)) {
+        show(nullptr, text, L"Kestrelwood", MB_OK | MB_ICONWARNING);
+    }
 }
 
 }  // namespace kes

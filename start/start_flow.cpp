@@ -1,7 +1,6 @@
 #include "start/start_flow.h"
 
 #include <windows.h>
-#include <shobjidl.h>
 
 #include <string>
 #include <vector>
@@ -41,8 +40,7 @@ int runStartFlow() {
     // The identity is given before the folder is searched, whatever the search
     // finds; whether the shell accepts it changes nothing here.
     {
-        const std::wstring identity = makeAppUserModelId(installFolder);
-        SetCurrentProcessExplicitAppUserModelID(identity.c_str());
+        applyAppUserModelId(makeAppUserModelId(installFolder));
     }
 
     const std::string installFolderUtf8 = wideToUtf8(installFolder.data(), installFolder.size());

@@ -80,8 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{L"fx_fixed_short", kSound, false, 0, 0, 0, 0, ""},
         // A launcher built for debugging, its debug sections last.
         VersionCase{L"fx_family_2_0_0_0_debug", kSound, true, 2, 0, 0, 0, kFamily},
-        // Not an image at all: left to the platform, which finds nothing.
-        VersionCase{L"corpus\\000_empty", kSound, false, 0, 0, 0, 0, ""},
+        // Not an image at all: the platform, asked all the same, finds nothing.
+        VersionCase{L"corpus\\000_empty", LayoutVerdict::NotAnImage, false, 0, 0, 0, 0, ""},
         // Damaged headers: rejected; the platform finds nothing either.
         VersionCase{L"corpus\\015_sections_absurd", LayoutVerdict::Damaged, false, 0, 0, 0, 0, ""},
         // Cut one byte short of its image: its resources are whole and read
@@ -91,10 +91,14 @@ INSTANTIATE_TEST_SUITE_P(
         // A 32-bit launcher's resource entry points outside its section: its
         // optional header is read in its own form, not the 64-bit one.
         VersionCase{L"corpus\\574_x86_rsrc_entry_offset_outside", LayoutVerdict::Damaged, false, 0, 0, 0, 0, ""},
-        // Fifteen language directories, each far from the last: more reads
+        // Forty language directories, each far from the last: more reads
         // than the check makes, though the platform finds an intact block.
-        VersionCase{L"corpus\\440_crafted_scattered_15_directories", LayoutVerdict::OverBudget, true, 2, 0, 0, 0,
+        VersionCase{L"corpus\\440_crafted_scattered_40_directories", LayoutVerdict::OverBudget, true, 2, 0, 0, 0,
                     kFamily},
+        // A hundred languages beside 200 string tables, every directory before
+        // every data entry, as old linkers lay them out: a real program's
+        // size, within the budget.
+        VersionCase{L"corpus\\644_crafted_200_string_tables_100_languages", kSound, true, 2, 0, 0, 0, kFamily},
         // Ten at each level, all leading to the same directories and an intact
         // block: each directory is looked at once, well within the budget.
         VersionCase{L"corpus\\438_crafted_fanout_10_repeats_intact", kSound, true, 2, 0, 0, 0, kFamily},

@@ -27,9 +27,11 @@ rather than from any reader: per file, "<name> <may count> <may win>
   directory, version block header, fixed record). Damage behind the fixed
   record cannot do that. When no file of a folder may win, the newest intact
   launcher must start.
-- verdict: what the layout check must say, where the file's making decides
+- verdict: what the judgement must say, where the file's making decides
   it: "readable", "rejected" (damaged or cut short), "over-budget" (more
-  work than any linker's output needs), or "-".
+  work than any real program needs), "not-an-image" (no whole PE signature:
+  never given to the platform), "not-a-program" (an image that Windows does
+  not start as a program), or "-".
 
   make_corpus.py --seed N --base launcher.exe --newer launcher.exe [--newer ...]
                  --base32 launcher.exe --newer32 launcher.exe --out DIR
@@ -121,17 +123,19 @@ def generate(base, rng, files, prefix="", fill_to=420, resource_cut_step=4):
     if prefix:
         noise_sizes = ()
     else:
-        add("empty", b"")
+        add("empty", b"", "not-an-image")
         noise_sizes = (1, 2, 63, 64, 100, 512, 4096, 65536, 300000)
-    # Nothing, and noise.
+    # Nothing, and noise: without "MZ" first, no image.
     for size in noise_sizes:
-        add(f"random_{size}", bytes(rng.getrandbits(8) for _ in range(size)))
+        noise = bytes(rng.getrandbits(8) for _ in range(size))
+        add(f"random_{size}", noise, "-" if noise.startswith(b"MZ") else "not-an-image")
     if not prefix:
-        add("mz_only", b"MZ")
+        add("mz_only", b"MZ", "not-an-image")
         add("mz_random", b"MZ" + bytes(rng.getrandbits(8) for _ in range(4094)))
-    add("lfanew_past_end", patched(data[:4096], 0x3C, "<I", 0x7FFFFFF0))
-    add("lfanew_zero", patched(data, 0x3C, "<I", 0))
-    add("pe_signature_wrong", patched(data, base.pe_offset, "<I", 0x00004550 ^ 0xFF))
+    add("lfanew_past_end", patched(data[:4096], 0x3C, "<I", 0x7FFFFFF0), "not-an-image")
+    # The DOS header itself where the PE signature should be.
+    add("lfanew_zero", patched(data, 0x3C, "<I", 0), "not-an-image")
+    add("pe_signature_wrong", patched(data, base.pe_offset, "<I", 0x00004550 ^ 0xFF), "not-an-image")
     add("sections_absurd", patched(data, base.pe_offset + 6, "<H", 0xFFFF))
     add("optional_header_huge", patched(data, base.pe_offset + 20, "<H", 0xFFF0))
 
@@ -304,9 +308,10 @@ def crafted(newer, files):
 
     version = (newer.rsrc_rva - newer.rsrc + newer.version, newer.version_size)  # the intact block, by rva
     megabyte = (1 << 20) - align(len(newer.data), newer.file_alignment)
-    # 200 repeats at every level: 800 entries, past the budget however few
+    # 200 directories of names, each repeating the version name 200 times.
+    # 700 repeats at every level: 2,800 entries, past the budget however few
     # directories they lead to.
-    add("fanout_200_repeats", with_resource_section(newer, megabyte, fan_out(200)), (0, 0, "over-budget"))
+    add("fanout_700_repeats", with_resource_section(newer, megabyte, fan_out(700)), (0, 0, "over-budget"))
     add("fanout_200_distinct_names", with_resource_section(newer, megabyte, fan_out(200, distinct_names=True)),
         (0, 0, "over-budget"))
     # Ten repeats at every level of an intact version resource: a thousand
@@ -316,7 +321,7 @@ def crafted(newer, files):
         (1, 1, "readable"))
     add("scattered_3_directories", with_resource_section(newer, 65536, scattered(3, version)), (1, 1, "readable"))
     # More windows than the budget's reads.
-    add("scattered_15_directories", with_resource_section(newer, 200000, scattered(15, version)),
+    add("scattered_40_directories", with_resource_section(newer, 8192 * 42, scattered(40, version)),
         (0, 0, "over-budget"))
     # Whole launchers of the family that this computer cannot start.
     for machine, label in ((0xAA64, "arm64"), (0x01C4, "arm"), (0x1234, "unknown"), (0, "none")):
@@ -331,14 +336,96 @@ def crafted(newer, files):
 
 
 def verdict_of(base, content):
-    """The layout check's verdict where the file's making decides it: a copy
-    of a launcher cut before its image's end lacks bytes that the loader maps,
+    """The judgement's verdict where the file's making decides it: a copy of a
+    launcher cut before its image's end lacks bytes that the loader maps,
     unless it is cut before its PE signature, when it is no image at all."""
     if base.data.startswith(content) and len(content) < len(base.data):
         if len(content) >= base.image_end:
             return "readable"
-        return "readable" if len(content) < base.pe_offset + 4 else "rejected"
+        return "not-an-image" if len(content) < base.pe_offset + 4 else "rejected"
     return "-"
+
+
+def new_exe(signature, shift, claimed):
+    """An old executable beside the PE format: a DOS header whose e_lfanew
+    leads to `signature` ("NE", "LE" or anything else) and, for NE, a
+    resource table whose one version resource claims `claimed` units of
+    1 << shift bytes, far past the file's end."""
+    header = bytearray(64)
+    header[0:2] = b"MZ"
+    struct.pack_into("<I", header, 0x3C, 0x40)
+    ne = bytearray(64)
+    ne[0:len(signature)] = signature
+    struct.pack_into("<H", ne, 0x24, 64)  # the resource table, behind the NE header
+    resources = struct.pack("<H", shift)
+    resources += struct.pack("<HHI", 0x8000 | RT_VERSION, 1, 0)  # one type, one resource
+    resources += struct.pack("<HHHHHH", 0x0100, claimed, 0x0030, 0x8000 | VS_VERSION_INFO, 0, 0)
+    resources += struct.pack("<H", 0)  # end of the types
+    return bytes(header + ne + resources)
+
+
+def not_programs(newer, files):
+    """Whole launchers of the family, newer than the intact ones, marked as
+    something that Windows does not start as a program; and old executables
+    that are no PE image at all. Appended as (name, bytes, base, verdict,
+    (may count, may win))."""
+    def add(name, content, verdict):
+        files.append((f"{len(files):03d}_crafted_{name}.exe", content, newer, verdict, (0, 0)))
+
+    characteristics = newer.pe_offset + 4 + 18
+    subsystem = newer.pe_offset + 24 + 68
+    flags = struct.unpack_from("<H", newer.data, characteristics)[0]
+    add("dll_flag", patched(newer.data, characteristics, "<H", flags | 0x2000), "not-a-program")
+    add("not_executable", patched(newer.data, characteristics, "<H", flags & ~0x0002), "not-a-program")
+    for value, label in ((10, "efi_application"), (1, "native"), (16, "boot_application")):
+        add(f"subsystem_{label}", patched(newer.data, subsystem, "<H", value), "not-a-program")
+    add("ne_claims_much", new_exe(b"NE", 15, 0xFFFF), "not-an-image")
+    add("le_claims_much", new_exe(b"LE", 15, 0xFFFF), "not-an-image")
+    # "PE00" in ASCII where "PE\0\0" belongs, in front of a whole image.
+    add("signature_pe00", patched(newer.data, newer.pe_offset, "<I", 0x30304550), "not-an-image")
+
+
+def damaged_walks(newer, files):
+    """A names directory that names itself as its language directory, and a
+    data entry whose size wraps in 32-bit arithmetic; appended as (name,
+    bytes, base, verdict, None)."""
+    def add(name, content, verdict):
+        files.append((f"{len(files):03d}_crafted_{name}.exe", content, newer, verdict, None))
+
+    names = struct.unpack_from("<I", newer.data, newer.rsrc + 16 + 4)[0] & 0x7FFFFFFF
+    add("names_directory_names_itself",
+        patched(newer.data, newer.rsrc + names + 16 + 4, "<I", SUBDIRECTORY | names), "rejected")
+    add("data_size_wraps", patched(newer.data, newer.data_entry + 4, "<I", 0xFFFFFFF0), "rejected")
+
+
+def many_languages(strings, languages, version):
+    """A resource tree laid out as old linkers write it, every directory
+    first and every data entry after them: `strings` string tables, and the
+    version resource in `languages` languages, each naming the intact version
+    block; the version's language directory and its data entries lie far
+    apart."""
+    RT_STRING = 6
+
+    def build(rva, size):
+        root = 0
+        string_names = root + 16 + 2 * 8
+        version_names = string_names + 16 + 8 * strings
+        version_languages = version_names + 16 + 8
+        string_languages = version_languages + 16 + 8 * languages
+        data_entries = string_languages + strings * (16 + 8)
+        string_data = data_entries + 16 * (strings + languages)
+        body = directory([(RT_STRING, SUBDIRECTORY | string_names), (RT_VERSION, SUBDIRECTORY | version_names)])
+        body += directory([(i + 1, SUBDIRECTORY | (string_languages + 24 * i)) for i in range(strings)])
+        body += directory([(VS_VERSION_INFO, SUBDIRECTORY | version_languages)])
+        body += directory([(0x400 + i, data_entries + 16 * (strings + i)) for i in range(languages)])
+        for i in range(strings):
+            body += directory([(US_ENGLISH, data_entries + 16 * i)])
+        for i in range(strings):
+            body += struct.pack("<IIII", rva + string_data, 32, 0, 0)
+        for i in range(languages):
+            body += struct.pack("<IIII", *version, 0, 0)
+        return body + bytes(32)
+    return build
 
 
 def main(argv):
@@ -362,6 +449,12 @@ def main(argv):
     crafted(newer[0], files)
     generate(Base(args.base32), rng, files, prefix="x86_", fill_to=0, resource_cut_step=24)
     newer_cuts(Base(args.newer32, newer=True), "x86", files)
+    not_programs(newer[0], files)
+    damaged_walks(newer[0], files)
+    version = (newer[0].rsrc_rva - newer[0].rsrc + newer[0].version, newer[0].version_size)
+    files.append((f"{len(files):03d}_crafted_200_string_tables_100_languages.exe",
+                  with_resource_section(newer[0], 65536, many_languages(200, 100, version)), newer[0], "readable",
+                  (1, 1)))
     for name, content, _, _, _ in files:
         with open(os.path.join(args.out, name), "wb") as f:
             f.write(content)

@@ -2,8 +2,10 @@
 // Windows headers and fed from memory: the same walk that reads a file in the
 // start program, the routine and kes-inspect. Beside the sanitizers' reports,
 // a finding is an input that costs more reads than the budget allows, more
-// than kSlowMs of this thread's time, or a verdict that the input's own size
-// contradicts.
+// than kSlowMs of this thread's time, a verdict that the input's own size
+// contradicts, or an input without a whole PE signature (NE, LE, "PE00", an
+// MZ stub, anything) that the check would hand to the platform's version
+// calls. Its seeds hold such files beside the images.
 #include <windows.h>
 
 #include <cstdint>
@@ -64,6 +66,17 @@ double walkMs(const std::uint8_t* data, std::size_t size) {
     return fastest;
 }
 
+// Whether the input has "MZ" and, where its e_lfanew points, all four bytes
+// of "PE\0\0": what makes a file a PE image, read here on its own.
+bool hasPeSignature(const std::uint8_t* data, std::size_t size) {
+    if (size < 64 || data[0] != 'M' || data[1] != 'Z') {
+        return false;
+    }
+    std::uint32_t at = 0;
+    std::memcpy(&at, data + 0x3C, sizeof at);
+    return at <= size && size - at >= 4 && std::memcmp(data + at, "PE\0\0", 4) == 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -84,8 +97,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         break;
     case kes::LayoutVerdict::Readable:
-        if (size >= 2 && data[0] == 'M' && data[1] == 'Z' && report.isImage && size < 64) {
-            finding("an image shorter than its DOS header", size);
+        if (!hasPeSignature(data, size)) {
+            finding("no whole PE signature, yet handed to the platform's version calls", size);
+        }
+        break;
+    case kes::LayoutVerdict::NotAnImage:
+        if (hasPeSignature(data, size)) {
+            finding("a PE signature, yet not an image", size);
         }
         break;
     case kes::LayoutVerdict::Damaged:

@@ -72,7 +72,7 @@ def main(argv):
         os.remove(f.name)
     text = out.decode("utf-8", "replace").replace("\r", "")
     read = re.findall(r"^reading ", text, re.M)
-    damaged = re.findall(r"^damaged ", text, re.M)
+    damaged = re.findall(r"^skipped ", text, re.M)
     print(f"replayed {len(names)} files ({len(chosen)} saved by the fuzzer of {len(saved)}, {filled} mutations "
           f"at seed {SEED}): {len(read) - len(damaged)} passed the check and went to the platform's version "
           f"calls, {len(damaged)} rejected")

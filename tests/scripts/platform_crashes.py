@@ -78,7 +78,7 @@ def main():
             print(f"FAIL: the guarded read faulted (exit code {code:#x}):\n{report[-2000:]}")
             return 1
         verdicts = dict((name, verdict) for verdict, name in
-                        re.findall(r"^damaged (\S+) .*\\([^\\\n]+)$", done, re.M))
+                        re.findall(r"^skipped (\S+) .*\\([^\\\n]+)$", done, re.M))
         damaged = set(verdicts)
         missed = sorted(set(crashes) - damaged)
         if missed:
@@ -92,7 +92,7 @@ def main():
             failed = True
             break
     print(f"guarded: {PASSES} reads of the whole corpus without a fault; "
-          f"the layout check rejects {len(damaged)} files, among them every file that faulted; "
+          f"the judgement passes over {len(damaged)} files unread, among them every file that faulted; "
           f"{sum(v != '-' for v in expected.values())} verdicts as the generator recorded them")
     return 1 if failed else 0
 

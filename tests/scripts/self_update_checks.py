@@ -242,7 +242,8 @@ class Scan(unittest.TestCase):
             self.assertEqual(kt.started_launchers(folder), ["L10.exe"])
 
     def test_newer_sibling_that_cannot_start(self):
-        folder = self.folder("bad_newer", [("ref_1_0_0_0.exe", "L10.exe"), ("fx_family_dll.dll", "L50.exe")])
+        folder = self.folder("bad_newer", [("ref_1_0_0_0.exe", "L10.exe")])
+        kt.place_refused_by_loader(folder, "L50.exe")
         code, writes = self.run_launcher(folder, "L10.exe", ["-x"])
         self.assertEqual(lines_of(writes), [
             b"scan: 1 sibling keslauncher(s) found",

@@ -5,6 +5,7 @@ GoogleTest suites cannot see from inside (message box arguments and the
 application identity, via Wine's relay trace; DLL planting; deep paths)."""
 import json
 import os
+import shutil
 import struct
 import sys
 import threading
@@ -169,11 +170,18 @@ class RelayTrace(unittest.TestCase):
     def test_a_launcher_joins_the_start_programs_identity(self):
         # Wine's shell cannot report an identity back, so both sides are read
         # from the trace; kes-inspect must print the same text.
-        for name, spelling in (("relay join Spi\u00ebl \u00c4 \u4e2d\U0001F600", str), ("relay_join_case", str.upper)):
+        rows = (("relay join Spi\u00ebl \u00c4 \u4e2d\U0001F600", str, "lifecycle_probe_1_2_0_0.exe", None),
+                ("relay_join_case", str.upper, "lifecycle_probe_1_2_0_0.exe", None),
+                ("relay join x86 DLL \u00c4", str, "lifecycle_probe32_dll_1_2_0_0.exe", "x86"))
+        for name, spelling, probe, dll in rows:
             with self.subTest(name):
+                if dll == "x86" and not kt.host_runs_32_bit():
+                    self.skipTest("this kernel does not execute 32-bit programs, so Wine starts no 32-bit one")
                 folder = kt.fresh_dir(name)
                 kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
-                kt.place(folder, "lifecycle_probe_1_2_0_0.exe", "Launcher.exe")
+                kt.place(folder, probe, "Launcher.exe")
+                if dll:
+                    shutil.copy(os.path.join(kt.BUILD, dll, "bin", "kes_selfupdate.dll"), folder)
                 _, err = self.run_traced(folder)
                 expected = self.expected_identity(folder)
                 self.assertEqual(self.identity_calls(err), [expected])
@@ -188,7 +196,7 @@ class RelayTrace(unittest.TestCase):
     def test_could_not_start_box_with_windows_error_193(self):
         folder = kt.fresh_dir("relay_193")
         kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
-        kt.place(folder, "fx_family_dll.dll", "Launcher.exe")
+        kt.place_refused_by_loader(folder, "Launcher.exe")
         code, err = self.run_traced(folder)
         self.assertEqual(code, 1)
         self.assertEqual(self.message_boxes(err),
@@ -306,8 +314,21 @@ class Inspect(unittest.TestCase):
         (os.path.join("corpus", "424_newer_debug_cut_behind_image.exe"), "Launcher_c.exe", "tie-lost", "sorts first"),
         ("KestrelwoodStart.exe", "KestrelwoodStart.exe", "self", "start program itself"),
         # The same entries hundreds of times over: more than the check looks at.
-        (os.path.join("corpus", "436_crafted_fanout_200_repeats.exe"), "FanOut.exe", "damaged",
+        (os.path.join("corpus", "436_crafted_fanout_700_repeats.exe"), "FanOut.exe", "damaged",
          "resource directory too large to check"),
+        # A names directory that names itself as its languages.
+        (os.path.join("corpus", "642_crafted_names_directory_names_itself.exe"), "Loop.exe", "damaged",
+         "layout is damaged"),
+        # Never handed to the platform's version calls.
+        (os.path.join("corpus", "639_crafted_ne_claims_much.exe"), "Old16.exe", "not-an-image", "an NE executable"),
+        (os.path.join("corpus", "641_crafted_signature_pe00.exe"), "Pe00.exe", "not-an-image",
+         "no PE\\0\\0 signature"),
+        # Of the family and newer, but not what Windows starts as a program.
+        ("fx_family_dll.dll", "Library.exe", "not-a-program", "a DLL (its DLL flag is set)"),
+        (os.path.join("corpus", "635_crafted_not_executable.exe"), "Unmarked.exe", "not-a-program",
+         "executable-image flag is clear"),
+        (os.path.join("corpus", "636_crafted_subsystem_efi_application.exe"), "Efi.exe", "not-a-program",
+         "built for an EFI application"),
         (os.path.join("corpus", "441_crafted_machine_arm64.exe"), "Launcher-2.0-arm64.exe", "other-machine",
          "built for ARM64; this computer runs x64 and x86"),
         (os.path.join("corpus", "443_crafted_machine_unknown.exe"), "Other-machine.exe", "other-machine",

@@ -63,12 +63,33 @@ std::string withMachine(std::string bytes, unsigned short machine) {
     return bytes;
 }
 
+// Which copy of the routine the probe runs: the static library, or the
+// shipped DLL for x64 or x86 beside it.
+enum class Copy { Static, Dll, Dll32 };
+
+// The probe at `version` ("1_2_0_0"), placed under `name` with what it needs.
+std::wstring placeProbe(const ScratchFolder& game, Copy copy, const std::wstring& version, const wchar_t* name) {
+    if (copy == Copy::Static) {
+        return game.place({(L"lifecycle_probe_" + version).c_str(), name});
+    }
+    const bool x86 = copy == Copy::Dll32;
+    copyFileOrFail(binDir() + (x86 ? L"\\..\\x86\\bin" : L"") + L"\\kes_selfupdate.dll",
+                   game.dir + L"\\kes_selfupdate.dll");
+    return game.place({((x86 ? L"lifecycle_probe32_dll_" : L"lifecycle_probe_dll_") + version).c_str(), name});
+}
+
+// Whether this machine can run the row's copy; a 32-bit one needs a kernel
+// that executes 32-bit programs.
+bool runsHere(Copy copy) {
+    return copy != Copy::Dll32 || hostRuns32BitPrograms();
+}
+
 constexpr wchar_t kRunning[] = L"KestrelwoodLauncher-1.2.exe";
 constexpr wchar_t kStart[] = L"KestrelwoodStart.exe";
 constexpr wchar_t kLanded[] = L"KestrelwoodLauncher-2.0.exe";
 constexpr int kBusy = -11;
 
-enum class Download { Good, CutShort, OtherFamily, Older, Equal, OtherMachine, NotAnImage, OnZ };
+enum class Download { Good, CutShort, OtherFamily, Older, Equal, OtherMachine, NotAnImage, NotAProgram, OnZ };
 enum class Before { Nothing, SameBytesThere, OtherBytesThere, StaleStaging, StaleStagingHeld };
 
 struct LandingRow {
@@ -80,6 +101,7 @@ struct LandingRow {
     const wchar_t* extra;  // more arguments to the probe
     int code;
     bool lands;  // kLanded holds the download's bytes afterwards
+    Copy copy = Copy::Static;
 };
 
 void PrintTo(const LandingRow& row, std::ostream* os) { *os << row.name; }
@@ -88,10 +110,13 @@ class Landing : public ::testing::TestWithParam<LandingRow> {};
 
 TEST_P(Landing, LeavesTheFolderWhole) {
     const LandingRow& row = GetParam();
+    if (!runsHere(row.copy)) {
+        GTEST_SKIP() << "this kernel does not execute 32-bit programs, so Wine starts no 32-bit launcher";
+    }
     ScratchFolder game(L"game");
     const std::wstring downloads = game.dir + L"\\..\\downloads";
     ASSERT_TRUE(CreateDirectoryW(downloads.c_str(), nullptr));
-    const std::wstring probe = game.place({L"lifecycle_probe_1_2_0_0", kRunning});
+    const std::wstring probe = placeProbe(game, row.copy, L"1_2_0_0", kRunning);
     game.place({L"KestrelwoodStart", kStart});
 
     const std::string good = readFileBytes(builtExe(L"fx_family_2_0_0_0"));
@@ -105,6 +130,7 @@ TEST_P(Landing, LeavesTheFolderWhole) {
         case Download::Equal: bytes = readFileBytes(builtExe(L"fx_family_1_2_0_0")); break;
         case Download::OtherMachine: bytes = withMachine(bytes, IMAGE_FILE_MACHINE_ARM64); break;
         case Download::NotAnImage: bytes = "a launcher, it said\r\n"; break;
+        case Download::NotAProgram: bytes = readFileBytes(binDir() + L"\\fx_family_dll.dll"); break;
         case Download::OnZ: download = builtExe(L"fx_family_2_0_0_0"); break;
     }
     if (row.download != Download::OnZ) {
@@ -159,6 +185,9 @@ INSTANTIATE_TEST_SUITE_P(
     LifeCycle, Landing,
     ::testing::Values(
         LandingRow{"good", Download::Good, kLanded, Before::Nothing, 0, L"", 1, true},
+        LandingRow{"good, through the x64 DLL", Download::Good, kLanded, Before::Nothing, 0, L"", 1, true, Copy::Dll},
+        LandingRow{"good, through the x86 DLL", Download::Good, kLanded, Before::Nothing, 0, L"", 1, true,
+                   Copy::Dll32},
         LandingRow{"download on another drive", Download::OnZ, kLanded, Before::Nothing, 0, L"", 1, true},
         LandingRow{"cut short after its resources", Download::CutShort, kLanded, Before::Nothing, 0, L"", -4, false},
         LandingRow{"another family", Download::OtherFamily, kLanded, Before::Nothing, 0, L"", -7, false},
@@ -167,6 +196,8 @@ INSTANTIATE_TEST_SUITE_P(
         LandingRow{"machine this computer cannot run", Download::OtherMachine, kLanded, Before::Nothing, 0, L"", -6,
                    false},
         LandingRow{"not an image", Download::NotAnImage, kLanded, Before::Nothing, 0, L"", -5, false},
+        LandingRow{"a DLL, through the x86 DLL", Download::NotAProgram, kLanded, Before::Nothing, 0, L"", -15, false,
+                   Copy::Dll32},
         LandingRow{"name taken with the same bytes", Download::Good, kLanded, Before::SameBytesThere, 0, L"", 1, true},
         LandingRow{"name taken with other bytes", Download::Good, kLanded, Before::OtherBytesThere, 0, L"", -10,
                    false},
@@ -205,20 +236,22 @@ INSTANTIATE_TEST_SUITE_P(
     RowName());
 
 // Launchers 1.0 to 5.0 with the running 3.0 among them, beside files that are
-// not intact launchers of the family.
+// not intact launchers of the family (the start program, another family, a
+// cut copy, a DLL of the family).
 struct PruningRow {
     const char* name;
     unsigned keep;
     bool holdTwo;  // another process holds 2.0 open without delete sharing
     int removed;
     Names remaining;
+    Copy copy = Copy::Static;
 };
 
 void PrintTo(const PruningRow& row, std::ostream* os) { *os << row.name; }
 
 class Pruning : public ::testing::TestWithParam<PruningRow> {};
 
-const Names kNeverPruned = {L"KestrelwoodStart.exe", L"Other.exe", L"L-6.0-cut.exe"};
+const Names kNeverPruned = {L"KestrelwoodStart.exe", L"Other.exe", L"L-6.0-cut.exe", L"L-50.0-dll.exe"};
 
 Names plus(Names names, std::initializer_list<const wchar_t*> more) {
     names.insert(more.begin(), more.end());
@@ -227,6 +260,9 @@ Names plus(Names names, std::initializer_list<const wchar_t*> more) {
 
 TEST_P(Pruning, KeepsWhatItMust) {
     const PruningRow& row = GetParam();
+    if (!runsHere(row.copy)) {
+        GTEST_SKIP() << "this kernel does not execute 32-bit programs, so Wine starts no 32-bit launcher";
+    }
     ScratchFolder game(L"game");
     for (const Placed& p : {Placed{L"fx_family_1_0_0_0", L"L-1.0.exe"}, Placed{L"fx_family_2_0_0_0", L"L-2.0.exe"},
                             Placed{L"fx_family_4_0_0_0", L"L-4.0.exe"}, Placed{L"fx_family_5_0_0_0", L"L-5.0.exe"},
@@ -234,9 +270,12 @@ TEST_P(Pruning, KeepsWhatItMust) {
                             Placed{L"fx_other_family", L"Other.exe"}}) {
         game.place(p);
     }
-    const std::wstring probe = game.place({L"lifecycle_probe_3_0_0_0", L"L-3.0.exe"});
+    const std::wstring probe = placeProbe(game, row.copy, L"3_0_0_0", L"L-3.0.exe");
     const std::string newest = readFileBytes(builtExe(L"fx_family_10_0_0_0"));
     writeFileOrFail(game.dir + L"\\L-6.0-cut.exe", newest.substr(0, newest.size() - 700));
+    // Of the family and newest of all, but a DLL: neither a launcher to keep
+    // nor one to remove.
+    copyFileOrFail(binDir() + L"\\fx_family_dll.dll", game.dir + L"\\L-50.0-dll.exe");
     writeFileOrFail(game.dir + L"\\L-7.0.exe.kes-landing", newest.substr(0, 4096));
 
     std::string output;
@@ -266,6 +305,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         PruningRow{"keep 2", 2, false, 3, plus(kNeverPruned, {L"L-5.0.exe", L"L-4.0.exe", L"L-3.0.exe"})},
         PruningRow{"keep 0 counts as 2", 0, false, 3, plus(kNeverPruned, {L"L-5.0.exe", L"L-4.0.exe", L"L-3.0.exe"})},
+        PruningRow{"keep 2, through the x86 DLL", 2, false, 3,
+                   plus(kNeverPruned, {L"L-5.0.exe", L"L-4.0.exe", L"L-3.0.exe"}), Copy::Dll32},
+        PruningRow{"keep 4, through the x64 DLL", 4, false, 2,
+                   plus(kNeverPruned, {L"L-5.0.exe", L"L-4.0.exe", L"L-3.0.exe", L"L-2.0.exe"}), Copy::Dll},
         PruningRow{"keep 4", 4, false, 2,
                    plus(kNeverPruned, {L"L-5.0.exe", L"L-4.0.exe", L"L-3.0.exe", L"L-2.0.exe"})},
         PruningRow{"2.0 held open", 2, true, 2,

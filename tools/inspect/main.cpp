@@ -19,6 +19,7 @@
 #include "common/command_line.h"
 #include "common/encoding.h"
 #include "common/launcher_family.h"
+#include "common/launcher_judgement.h"
 #include "common/machine_support.h"
 #include "common/sibling_executables.h"
 #include "common/version_info.h"
@@ -225,6 +226,50 @@ std::string runnableText(const kes::RunnableMachines& runnable) {
     return text;
 }
 
+// What a file that is not a PE image is instead.
+std::string notAnImageNote(const kes::LayoutReport& layout) {
+    switch (layout.signature) {
+    case kes::Signature::None:
+        return "not a Windows program image: no MZ header, so no executable at all";
+    case kes::Signature::DosOnly:
+        return "not a Windows program image: an MZ (DOS) header whose PE header offset lies past the end";
+    case kes::Signature::NewExe:
+        return "not a Windows program image: an NE executable (16-bit Windows or OS/2)";
+    case kes::Signature::LinearExe:
+        return "not a Windows program image: an LE or LX executable (a virtual device driver or an OS/2 program)";
+    default:
+        return "not a Windows program image: an MZ header, but no PE\\0\\0 signature where it points";
+    }
+}
+
+std::string subsystemName(std::uint16_t subsystem) {
+    switch (subsystem) {
+    case IMAGE_SUBSYSTEM_NATIVE:
+        return "native (a driver or a boot-time program)";
+    case IMAGE_SUBSYSTEM_EFI_APPLICATION:
+        return "an EFI application";
+    case IMAGE_SUBSYSTEM_EFI_BOOT_SERVICE_DRIVER:
+    case IMAGE_SUBSYSTEM_EFI_RUNTIME_DRIVER:
+        return "an EFI driver";
+    case IMAGE_SUBSYSTEM_WINDOWS_BOOT_APPLICATION:
+        return "a Windows boot application";
+    default:
+        return "subsystem " + std::to_string(subsystem);
+    }
+}
+
+// Why the loader would not start the image as a program.
+std::string notAProgramNote(const kes::LayoutReport& layout) {
+    if ((layout.characteristics & IMAGE_FILE_DLL) != 0) {
+        return "a DLL (its DLL flag is set): Windows does not start it as a program, so it is passed over";
+    }
+    if ((layout.characteristics & IMAGE_FILE_EXECUTABLE_IMAGE) == 0) {
+        return "its executable-image flag is clear: the linker marked it as not runnable, so it is passed over";
+    }
+    return "built for " + subsystemName(layout.subsystem) +
+           ", neither a Windows GUI nor a console program: Windows does not start it here, so it is passed over";
+}
+
 // The start program's own judgement of the file, put in words.
 FileReport inspectFile(const std::string& path, const kes::Candidate& candidate, const std::wstring& startProgram,
                        const std::wstring& chosen, std::uint64_t chosenVersion) {
@@ -247,6 +292,14 @@ FileReport inspectFile(const std::string& path, const kes::Candidate& candidate,
     case kes::CandidateKind::Damaged:
         report.verdict = "damaged";
         report.note = damageNote(candidate);
+        return report;
+    case kes::CandidateKind::NotAnImage:
+        report.verdict = "not-an-image";
+        report.note = notAnImageNote(candidate.layout);
+        return report;
+    case kes::CandidateKind::NotAProgram:
+        report.verdict = "not-a-program";
+        report.note = notAProgramNote(candidate.layout);
         return report;
     case kes::CandidateKind::NoVersionResource:
         report.verdict = "no-version-resource";

@@ -3,8 +3,6 @@
 
 #include <cstdint>
 
-#include "common/pe_layout.h"
-
 namespace kes {
 
 // IMAGE_FILE_HEADER.Machine values, this computer's own first.
@@ -26,12 +24,6 @@ inline bool runsHere(const RunnableMachines& runnable, std::uint16_t machine) {
         }
     }
     return false;
-}
-
-// Whether a file that the layout check read could be started here as far as
-// its machine goes; a file without PE headers is left to the platform.
-inline bool machineRunsHere(const LayoutReport& layout) {
-    return !layout.isImage || runsHere(runnableMachines(), layout.machine);
 }
 
 }  // namespace kes

@@ -8,8 +8,10 @@
 namespace kes {
 
 enum class LayoutVerdict {
-    Readable,    // an intact image, or a file that is not a PE image at all,
-                 // whose reading stays with the platform
+    Readable,    // an intact PE image, whose version resource the platform may read
+    NotAnImage,  // no whole PE signature: not a Windows program of today (an
+                 // NE or LE executable, a DOS program, or no executable at all);
+                 // the platform is never asked about it
     Unreadable,  // the file cannot be opened or read, or another program has
                  // it open for writing
     Damaged,     // a header, section or resource directory entry on the way to
@@ -17,28 +19,36 @@ enum class LayoutVerdict {
     CutShort,    // the file ends before the image does: a download cut short,
                  // or an update still being written
     OverBudget,  // damaged too: its resource directory asks for more work than
-                 // any linker's output needs, so the check stopped looking
+                 // any real program needs, so the check stopped looking
+};
+
+// What stands where a PE image has its signature, for a file that is not one.
+enum class Signature {
+    None,      // not even a DOS header: no executable at all
+    DosOnly,   // a DOS header whose e_lfanew leads past the file's end
+    NewExe,    // "NE": a 16-bit Windows or OS/2 program
+    LinearExe, // "LE" or "LX": a virtual device driver or an OS/2 program
+    Other,     // anything else, "PE00" among them
 };
 
 struct LayoutReport {
     LayoutVerdict verdict = LayoutVerdict::Unreadable;
     unsigned long error = 0;       // Unreadable: the Windows error
     std::uint64_t imageBytes = 0;  // CutShort: what the image needs, more than the file holds
-    bool isImage = false;          // the file has PE headers; then machine is theirs
-    std::uint16_t machine = 0;     // IMAGE_FILE_HEADER.Machine
+    bool isImage = false;          // the file has PE headers; then the fields below are theirs
+    Signature signature = Signature::None;  // NotAnImage: what it has instead
+    std::uint16_t machine = 0;              // IMAGE_FILE_HEADER.Machine
+    std::uint16_t characteristics = 0;      // IMAGE_FILE_HEADER.Characteristics
+    std::uint16_t subsystem = 0;            // the optional header's Subsystem
 };
 
 // Some platforms' version libraries copy whatever a damaged resource entry
 // claims and fault, and a cut image cannot be started, so a file that is not
 // Readable drops out before the platform is asked about it. The check reads
-// the headers, one window over the resource directory and the last byte of
-// the image; nothing is sized by what the file claims, and what one file may
-// cost is bounded (common/pe_layout_walk.h). The file is opened with read and
-// delete sharing for that moment.
+// the headers, the resource directory on the way to the version resource and
+// the last byte of the image; nothing is sized by what the file claims, and
+// what one file may cost is bounded (common/pe_layout_walk.h). The file is
+// opened with read and delete sharing for that moment.
 LayoutReport checkExecutableLayout(const std::string& path);
-
-inline bool isVersionResourceSafeToRead(const std::string& path) {
-    return checkExecutableLayout(path).verdict == LayoutVerdict::Readable;
-}
 
 }  // namespace kes

@@ -1,4 +1,8 @@
-// Reaching a DLL of the system folder without importing it.
+// Reaching a DLL of the system folder without importing it. The start
+// program, the DLLs and the static libraries reach user32, shell32 and
+// version.dll this one way, never through an import or a delay-load import:
+// Wine's user32 imports version.dll by name, so an import would load a
+// version.dll planted in the game folder before the program's first line.
 #pragma once
 
 #include <windows.h>
@@ -21,6 +25,28 @@ HMODULE loadSystemLibrary(const wchar_t* fileName);
 template <typename Function>
 Function lookUpFunction(HMODULE module, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// One function of a system DLL, loaded with loadSystemLibrary and looked up
+// at its first use, then kept for the life of the process. Defined at
+// namespace scope, it is initialised before any code runs:
+//
+//   SystemFunction charLowerBuff{L"user32.dll", "CharLowerBuffW"};
+struct SystemFunction {
+    const wchar_t* dll;
+    const char* name;
+    INIT_ONCE once = INIT_ONCE_STATIC_INIT;
+    void* address = nullptr;
+    DWORD error = ERROR_SUCCESS;  // why address is null
+};
+
+void* resolveSystemFunction(SystemFunction& function);
+
+// The function typed as it is declared; null when the DLL cannot be loaded
+// or lacks it (function.error says why).
+template <typename Function>
+Function systemFunction(SystemFunction& function) {
+    return reinterpret_cast<Function>(resolveSystemFunction(function));
 }
 
 }  // namespace kes

@@ -81,13 +81,16 @@ KES_SELFUPDATE_API int32_t __cdecl kes_self_update_scan_argv(int32_t argc, const
 #define KES_ERROR_IO (-12)               /* copying, flushing or renaming failed otherwise */
 #define KES_ERROR_STAGED_COPY_BAD (-13)  /* the copy in the folder did not pass the judgement again */
 #define KES_ERROR_IDENTITY_REFUSED (-14) /* the shell could not be loaded or refused the identity */
+#define KES_ERROR_NOT_A_PROGRAM (-15)    /* the download is an image that Windows does not start as a
+                                            program: a DLL, or neither a GUI nor a console program */
 
 /* Puts a downloaded launcher into this launcher's folder under file_name (a
    plain name such as "KestrelwoodLauncher-1.3.exe", UTF-8), and returns 1 when
    a file of exactly those bytes now lies there under that name; a negative
    KES_ERROR_ code otherwise.
-   - The download must be a whole image for a machine this computer runs,
-     with the family's identifier and a version higher than this launcher's.
+   - The download must be a whole image of a program (a GUI or console
+     program, not a DLL) for a machine this computer runs, with the family's
+     identifier and a version higher than this launcher's.
    - A new version lands beside the old ones, never over one: a file of that
      name with other bytes is refused; one with the same bytes returns 1, so
      that a retry after a crash lands nothing twice.

@@ -1,0 +1,74 @@
+#include "common/launcher_judgement.h"
+
+#include <windows.h>
+
+#include "common/encoding.h"
+#include "common/launcher_family.h"
+#include "common/machine_support.h"
+#include "common/path_compare.h"
+
+namespace kes {
+
+// Both normalisations failing also counts as "the same file": a path that
+// cannot be normalised must not be started in place of the running program.
+bool isSameFile(const std::wstring& selfPath, const std::wstring& candidate) {
+    return normalizePathForCompare(selfPath) == normalizePathForCompare(candidate);
+}
+
+bool startsAsProgram(const LayoutReport& layout) {
+    return (layout.characteristics & IMAGE_FILE_DLL) == 0 &&
+           (layout.characteristics & IMAGE_FILE_EXECUTABLE_IMAGE) != 0 &&
+           (layout.subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI || layout.subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI);
+}
+
+namespace {
+
+CandidateKind judge(Candidate& result, const std::string& path, const SelfTest& self, LayoutCheck checkLayout) {
+    if (self.rule == SelfTest::Rule::SamePath && pathsEqualIgnoreCase(path, self.path)) {
+        return CandidateKind::Self;
+    }
+    // A damaged file drops out like an unreadable one, and a file that is not
+    // a PE image like a foreign one, before the platform's version library
+    // can fault or stall on it.
+    result.layout = checkLayout(path);
+    switch (result.layout.verdict) {
+    case LayoutVerdict::Readable:
+        break;
+    case LayoutVerdict::Unreadable:
+        return CandidateKind::Unreadable;
+    case LayoutVerdict::NotAnImage:
+        return CandidateKind::NotAnImage;
+    default:
+        return CandidateKind::Damaged;
+    }
+    if (!startsAsProgram(result.layout)) {
+        return CandidateKind::NotAProgram;
+    }
+    result.info = readLauncherVersionInfo(path);
+    if (!result.info.valid) {
+        return CandidateKind::NoVersionResource;
+    }
+    if (!isLauncherFamilyId(result.info.launcherId)) {
+        return CandidateKind::OtherFamily;
+    }
+    if (self.rule == SelfTest::Rule::SameFile && isSameFile(self.widePath, result.path)) {
+        return CandidateKind::Self;
+    }
+    // Its start would fail with an error box while a launcher that runs here
+    // may be beside it.
+    if (!runsHere(runnableMachines(), result.layout.machine)) {
+        return CandidateKind::OtherMachine;
+    }
+    return CandidateKind::Launcher;
+}
+
+}  // namespace
+
+Candidate judgeCandidate(const std::string& path, const SelfTest& self, LayoutCheck checkLayout) {
+    Candidate result;
+    result.path = utf8ToWideStrict(path);
+    result.kind = judge(result, path, self, checkLayout);
+    return result;
+}
+
+}  // namespace kes

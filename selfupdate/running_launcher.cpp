@@ -1,0 +1,26 @@
+#include "running_launcher.h"
+
+#include "common/launcher_family.h"
+#include "common/sibling_executables.h"
+#include "debug_log.h"
+
+namespace kes {
+
+RunningLauncher runningLauncher() {
+    RunningLauncher self;
+    self.path = getSelfPath();
+    if (self.path.empty()) {
+        debugLog("getSelfPath failed");
+        return self;
+    }
+    self.folder = parentDirectory(self.path);
+    self.info = readLauncherVersionInfo(self.path);
+    if (!self.info.valid || !isLauncherFamilyId(self.info.launcherId)) {
+        debugLog("self is not a launcher of the family (no valid version resource with " KES_LAUNCHER_ID_KEY ")");
+        return self;
+    }
+    self.valid = true;
+    return self;
+}
+
+}  // namespace kes
