@@ -20,16 +20,19 @@ export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,msh
 unset DISPLAY
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" -DKES_WERROR=ON >/dev/null
 
-# The build runs test programs under Wine to list their tests, so the prefix
-# is made (by the build tree's Wine wrapper, the one place that makes it) and
-# the server started first.
+# The prefix is made (by the build tree's Wine wrapper, the one place that
+# makes it) while the build compiles; the test programs that the build runs
+# under Wine to list their tests wait for it. Then one persistent server for
+# the whole run (it may already be running).
 if [ ! -f "$WINEPREFIX/.kes-ready" ]; then
-    echo "== creating Wine prefix $WINEPREFIX"
+    echo "== creating Wine prefix $WINEPREFIX, while the build runs"
 fi
-"$build/wine-run.sh" --prepare-prefix
-# One persistent server for the whole run (it may already be running).
-wineserver -p 2>/dev/null || true
+("$build/wine-run.sh" --prepare-prefix && (wineserver -p 2>/dev/null || true)) &
+prefix=$!
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
 echo "== building in $build"
-cmake --build "$build" -j "$(nproc)"
+status=0
+cmake --build "$build" -j "$(nproc)" || status=$?
+wait "$prefix" || { echo "error: the Wine prefix $WINEPREFIX could not be made" >&2; exit 1; }
+[ "$status" -eq 0 ] || exit "$status"

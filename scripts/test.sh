@@ -5,6 +5,8 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 start=$(date +%s)
 . "$root/scripts/build.sh"
+built=$(date +%s)
+echo "== set-up and build took $(( built - start )) s"
 echo "== running tests"
 set +e
 # More tests than cores: many of them spend much of their time waiting for
@@ -12,5 +14,5 @@ set +e
 (cd "$build" && ctest -j "$(( $(nproc) + 1 ))" --output-on-failure --timeout 600)
 status=$?
 set -e
-echo "== test command took $(( $(date +%s) - start )) s"
+echo "== tests took $(( $(date +%s) - built )) s; the test command took $(( $(date +%s) - start )) s"
 exit $status

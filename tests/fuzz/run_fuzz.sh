@@ -1,7 +1,9 @@
 #!/bin/bash
 # Builds the layout check's fuzz target natively, with Debian's clang,
 # libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer, against Wine's
-# Windows headers, and runs it for SECONDS, seeded from the hostile corpus and
+# Windows headers, and runs it for SECONDS (auto: 20, or 60 where the
+# environment sets CI), seeded from the hostile corpus, whose files without a
+# whole PE signature (NE, LE, "PE00", noise) it mutates too, and
 # the fixture programs (32-bit ones among them). The inputs that reach new
 # coverage are kept in <build>/fuzz/corpus from run to run. Any finding (a
 # crash, a sanitizer report, an input slower than the target allows or past
@@ -10,6 +12,9 @@
 #   run_fuzz.sh SOURCE_DIR BUILD_DIR SECONDS
 set -euo pipefail
 source=$1 build=$2 seconds=$3
+if [ "$seconds" = auto ]; then
+    seconds=$([ -n "${CI:-}" ] && echo 60 || echo 20)
+fi
 work=$build/fuzz
 # Findings of an earlier run were reported by that run.
 rm -rf "$work/findings"

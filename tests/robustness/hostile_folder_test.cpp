@@ -1,15 +1,18 @@
 // The start program and the self-update routine in hostile game folders: every
 // file of the generated corpus (empty, random, truncated and corrupted
 // executables, among them files on which the platform's own version library
-// faults) is placed beside valid launchers, and both must still choose the
-// right launcher, exit by themselves and never crash. A file whose layout is
+// faults) is placed, with the others of its group, beside valid launchers,
+// and both must still choose the right launcher, exit by themselves and
+// never crash. A file whose layout is
 // damaged drops out before the platform reads it; HostileCorpus.PlatformCrashes
 // shows which files make the platform fault without that check.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <ostream>
 #include <set>
+#include <vector>
 
 #include "common/win_owners.h"
 #include "common/version_info.h"
@@ -32,45 +35,63 @@ TEST(HostileCorpus, HasAtLeast400FilesAndItsSeed) {
     std::printf("hostile corpus seed: %s", seed.c_str());
 }
 
-constexpr int kShards = 8;
+// The corpus in groups of files that were made alike (in the generator's
+// order, which its names keep), each group in one folder beside the valid
+// launchers, so that a failure names its group and kes-inspect's report in
+// the message names the file. Each file's own judgement, in one process, is
+// HostileCorpus.PlatformCrashes's; here the real programs run beside them.
+constexpr std::size_t kGroupSize = 40;
+// The last group: every seventh file, all held open exclusively while the
+// programs run. Unreadable, none of them may count.
+constexpr int kHeldGroup = -1;
 
-class HostileFile : public ::testing::TestWithParam<int> {};
+int groupCount() {
+    return static_cast<int>((corpusExpectations().size() + kGroupSize - 1) / kGroupSize);
+}
 
-TEST_P(HostileFile, EachFileBesideValidLaunchers) {
+class HostileGroup : public ::testing::TestWithParam<int> {};
+
+TEST_P(HostileGroup, BesideValidLaunchers) {
     const std::map<std::wstring, CorpusFile> files = corpusExpectations();
     ASSERT_FALSE(files.empty());
     HostileFolder folder(freshScratchDir());
-    int tried = 0;
+    const bool held = GetParam() == kHeldGroup;
+    Expectation expected;
+    std::vector<UniqueHandle> locks;
+    std::string names;
     std::size_t i = 0;
     for (const auto& [name, file] : files) {
-        if (i++ % kShards != static_cast<std::size_t>(GetParam())) {
+        const std::size_t index = i++;
+        if (held ? index % 7 != 0 : index / kGroupSize != static_cast<std::size_t>(GetParam())) {
             continue;
         }
         const std::wstring placed = folder.dir + L"\\" + name;
         copyFileOrFail(corpusDir() + L"\\" + name, placed);
-        Expectation expected;
-        expected.add(name, file);
-        // Every seventh file is also held open exclusively while the programs
-        // run: then it cannot be read and only drops out.
-        HANDLE lock = INVALID_HANDLE_VALUE;
-        if (i % 7 == 0) {
-            lock = CreateFileW(placed.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        names += " " + narrow(name);
+        if (held) {
+            locks.push_back(makeUniqueFileHandle(
+                CreateFileW(placed.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)));
+            ASSERT_TRUE(locks.back()) << GetLastError();
+        } else {
+            expected.add(name, file);
         }
-        folder.checkStartProgram(narrow(name), expected);
-        folder.checkSelfUpdate(narrow(name), expected);
-        if (lock != INVALID_HANDLE_VALUE) {
-            CloseHandle(lock);
-        }
-        folder.clearRecords();
-        DeleteFileW(placed.c_str());
-        ++tried;
     }
-    std::printf("files tried in this shard: %d\n", tried);
+    const std::string label = "group of" + names;
+    folder.checkStartProgram(label, expected);
+    folder.checkSelfUpdate(label, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(HostileCorpus, HostileFile, ::testing::Range(0, kShards),
+INSTANTIATE_TEST_SUITE_P(HostileCorpus, HostileGroup, ::testing::Range(kHeldGroup, groupCount()),
                          [](const ::testing::TestParamInfo<int>& row) {
-                             return "Shard" + std::to_string(row.param);
+                             if (row.param == kHeldGroup) {
+                                 return std::string("EverySeventhHeldOpen");
+                             }
+                             const int first = row.param * int{kGroupSize};
+                             const int last = static_cast<int>(corpusExpectations().size()) - 1;
+                             char name[32];
+                             std::snprintf(name, sizeof name, "Files%03dTo%03d", first,
+                                           first + int{kGroupSize} - 1 < last ? first + int{kGroupSize} - 1 : last);
+                             return std::string(name);
                          });
 
 TEST(HostileCorpus, WholeCorpusAtOnce) {
