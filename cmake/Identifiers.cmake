@@ -20,6 +20,9 @@ set(KES_OTHER_FAMILY_ID 0B9D3E61-2C7A-4F58-A1E4-6C8D2F0B7A95)
 # Windows-1252) of its version resource, and the key in it.
 set(KES_VERSION_STRING_TABLE 040904E4)
 set(KES_LAUNCHER_ID_KEY KesLauncherID)
+# The key, in the same string table, by which a program opts in to publisher
+# pinning: the SHA-256 digests of the signing keys whose launchers it accepts.
+set(KES_PUBLISHER_KEYS_KEY KesPublisherKeys)
 # The argument with which a hand-over starts the newer launcher, so that it
 # does not hand over again.
 set(KES_SKIP_SELF_UPDATE_FLAG --no-self-update-scan)

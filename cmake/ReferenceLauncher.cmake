@@ -1,11 +1,12 @@
 # kes_add_reference_launcher(<target> VERSION <a.b.c.d> [LAUNCHER_ID <id>] [EMPTY_LAUNCHER_ID] [NO_LAUNCHER_ID]
-#                            [NO_VERSION_RESOURCE])
+#                            [NO_VERSION_RESOURCE] [PUBLISHER_KEYS <digest>...])
 #
 # Builds the reference launcher with the given file version and launcher
 # identifier (the family's by default). Tests, the demo and launcher authors use it to make
 # several versions of one launcher from the same source.
 function(kes_add_reference_launcher target)
-    cmake_parse_arguments(ARG "EMPTY_LAUNCHER_ID;NO_LAUNCHER_ID;NO_VERSION_RESOURCE" "VERSION;LAUNCHER_ID" "" ${ARGN})
+    cmake_parse_arguments(ARG "EMPTY_LAUNCHER_ID;NO_LAUNCHER_ID;NO_VERSION_RESOURCE" "VERSION;LAUNCHER_ID"
+                          "PUBLISHER_KEYS" ${ARGN})
     if(NOT ARG_VERSION)
         message(FATAL_ERROR "kes_add_reference_launcher(${target}): VERSION is required")
     endif()
@@ -20,7 +21,8 @@ function(kes_add_reference_launcher target)
         return()
     endif()
     if(NOT ARG_EMPTY_LAUNCHER_ID AND NOT ARG_NO_LAUNCHER_ID)
-        kes_launcher_version_info(${target} VERSION ${ARG_VERSION} PRODUCT_NAME Kestrelwood LAUNCHER_ID ${ARG_LAUNCHER_ID})
+        kes_launcher_version_info(${target} VERSION ${ARG_VERSION} PRODUCT_NAME Kestrelwood LAUNCHER_ID ${ARG_LAUNCHER_ID}
+                                  PUBLISHER_KEYS ${ARG_PUBLISHER_KEYS})
         return()
     endif()
     # What kes_launcher_version_info cannot make: an empty identifier, or none.

@@ -20,6 +20,8 @@ packages=(
     # The layout check's fuzzer: libFuzzer and the sanitizers' runtimes, and
     # Wine's Windows headers for a native build.
     libclang-rt-14-dev libwine-dev
+    # Publisher pinning's test launchers: signed with test keys.
+    openssl osslsigncode
 )
 missing=()
 for p in "${packages[@]}"; do

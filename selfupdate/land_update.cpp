@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/encoding.h"
+#include "common/publisher_check.h"
 #include "common/win_owners.h"
 #include "debug_log.h"
 #include "kestrelwood/kes_selfupdate.h"
@@ -154,6 +155,22 @@ std::int32_t judgeDownload(const std::string& path, const LauncherVersionInfo& s
     return 0;
 }
 
+// With publisher pinning, the file must also be signed with one of the
+// running launcher's keys. 0 when it passes or nothing is pinned.
+std::int32_t judgePublisher(const std::string& path, const PublisherKeys& keys, const char* which) {
+    if (!keys.pinned) {
+        return 0;
+    }
+    UniqueHandle held;
+    const PublisherCheck check = holdAndCheckPublisher(utf8ToWide(path), keys, held);
+    if (check.verdict == PublisherVerdict::Passed) {
+        return 0;
+    }
+    debugLogf("land: %s refused by this launcher's publisher keys (%s, 0x%08lX)" KES_DASH "refused", which,
+              publisherVerdictText(check.verdict), static_cast<unsigned long>(check.status));
+    return KES_ERROR_PUBLISHER_REFUSED;
+}
+
 enum class Comparison { Same, Different, Unreadable };
 
 UniqueHandle openForReading(const std::wstring& path, DWORD share) {
@@ -252,6 +269,9 @@ std::int32_t landUpdateWith(const std::string& downloadedPath, const std::string
     if (const std::int32_t refused = judgeDownload(downloadedPath, self.info, "download")) {
         return refused;
     }
+    if (const std::int32_t refused = judgePublisher(downloadedPath, self.keys, "download")) {
+        return refused;
+    }
     if (const char* problem = nameProblem(name)) {
         debugLogf("land: name '%s' refused: %s", fileName.c_str(), problem);
         return KES_ERROR_BAD_NAME;
@@ -302,9 +322,14 @@ std::int32_t landUpdateWith(const std::string& downloadedPath, const std::string
     }
     // What lies in the folder is judged, not what was downloaded: the
     // download may have changed since, or the copy gone wrong.
-    if (judgeDownload(wideToUtf8(staging.data(), staging.size()), self.info, "staged copy") != 0) {
+    const std::string stagedPath = wideToUtf8(staging.data(), staging.size());
+    if (judgeDownload(stagedPath, self.info, "staged copy") != 0) {
         removeStaging(staging, retryMs);
         return KES_ERROR_STAGED_COPY_BAD;
+    }
+    if (const std::int32_t refused = judgePublisher(stagedPath, self.keys, "staged copy")) {
+        removeStaging(staging, retryMs);
+        return refused;
     }
     error = retryWhileInUse("renaming the staging file", retryMs, [&]() -> DWORD {
         return MoveFileExW(staging.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) ? ERROR_SUCCESS : GetLastError();

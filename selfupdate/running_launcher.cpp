@@ -19,6 +19,7 @@ RunningLauncher runningLauncher() {
         debugLog("self is not a launcher of the family (no valid version resource with " KES_LAUNCHER_ID_KEY ")");
         return self;
     }
+    self.keys = readPublisherKeys(self.path);
     self.valid = true;
     return self;
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/launcher_judgement.h"
+#include "common/publisher_keys.h"
 #include "common/version_info.h"
 
 namespace kes {
@@ -15,6 +16,7 @@ struct RunningLauncher {
     std::string path;
     std::string folder;
     LauncherVersionInfo info;
+    PublisherKeys keys;  // the publisher keys its version resource pins, if any
 };
 RunningLauncher runningLauncher();
 

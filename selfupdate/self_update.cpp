@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include "common/command_line.h"
 #include "common/encoding.h"
 #include "common/launcher_family.h"
 #include "common/path_compare.h"
+#include "common/publisher_check.h"
 #include "common/sibling_executables.h"
 #include "common/version_info.h"
 #include "common/version_library.h"
@@ -43,18 +45,33 @@ bool ownCommandLineHasSkipFlag() {
     return false;
 }
 
-// The best sibling: the running launcher unless a sibling of the family has a
-// strictly higher version; among equals the first in listing order stays.
+// The siblings of the family that are newer than the running launcher, in
+// listing order, and how many of the family there are.
+struct Sibling {
+    std::string path;
+    std::uint64_t version = 0;
+    bool tried = false;
+};
+
 struct ScanResult {
-    std::string bestPath;
-    std::uint64_t bestVersion = 0;
+    std::vector<Sibling> newer;
     int familyCount = 0;
 };
 
+// The best of the newer siblings not tried yet: the highest version; among
+// equals the first in listing order. Null when none is left.
+Sibling* bestUntried(std::vector<Sibling>& newer) {
+    Sibling* best = nullptr;
+    for (Sibling& sibling : newer) {
+        if (!sibling.tried && (best == nullptr || best->version < sibling.version)) {
+            best = &sibling;
+        }
+    }
+    return best;
+}
+
 ScanResult scanSiblings(const std::string& selfPath, std::uint64_t selfVersion) {
     ScanResult scan;
-    scan.bestPath = selfPath;
-    scan.bestVersion = selfVersion;
     const SelfTest self = routineSelf(selfPath);
     for (const std::string& sibling : listSiblingExecutables(parentDirectory(selfPath))) {
         // The running launcher is neither read again nor counted. A damaged
@@ -64,9 +81,8 @@ ScanResult scanSiblings(const std::string& selfPath, std::uint64_t selfVersion) 
         if (judged.kind != CandidateKind::Launcher) {
             continue;
         }
-        if (scan.bestVersion < judged.info.packed) {
-            scan.bestPath = sibling;
-            scan.bestVersion = judged.info.packed;
+        if (selfVersion < judged.info.packed) {
+            scan.newer.push_back({sibling, judged.info.packed});
         }
         ++scan.familyCount;
     }
@@ -101,17 +117,31 @@ bool scanAndHandOver(bool skipFlagPresent) {
         return false;
     }
 
-    const ScanResult scan = scanSiblings(selfPath, self.packed);
+    ScanResult scan = scanSiblings(selfPath, self.packed);
     debugLogf("scan: %d sibling keslauncher(s) found", scan.familyCount);
-    if (pathsEqualIgnoreCase(scan.bestPath, selfPath)) {
+    // With publisher pinning, the newest of the newer launchers whose
+    // signature passes, held open until it has started.
+    const PublisherKeys keys = readPublisherKeys(selfPath);
+    Sibling* best = bestUntried(scan.newer);
+    UniqueHandle held;
+    for (; keys.pinned && best != nullptr; best = bestUntried(scan.newer)) {
+        best->tried = true;
+        const PublisherCheck check = holdAndCheckPublisher(utf8ToWide(best->path), keys, held);
+        if (check.verdict == PublisherVerdict::Passed) {
+            break;
+        }
+        debugLogf("publisher: %s refused (%s, 0x%08lX)" KES_DASH "passed over", best->path.c_str(),
+                  publisherVerdictText(check.verdict), static_cast<unsigned long>(check.status));
+    }
+    if (best == nullptr) {
         debugLog("self is newest" KES_DASH "continuing normally");
         return false;
     }
-    debugLogf("delegating to newer launcher: %s", scan.bestPath.c_str());
+    debugLogf("delegating to newer launcher: %s", best->path.c_str());
 
     // The quoted launcher path, every forwarded argument quoted (each skip
     // flag dropped), then exactly one unquoted skip flag.
-    const std::wstring launcher = utf8ToWide(scan.bestPath);
+    const std::wstring launcher = utf8ToWide(best->path);
     const ForwardedArguments forwarded = forwardedArguments(kSkipSelfUpdateFlagW);
     if (!forwarded.split) {
         debugLog("delegation failed" KES_DASH "falling back to self");

@@ -7,6 +7,7 @@
 
 #include "common/app_identity.h"
 #include "common/encoding.h"
+#include "common/publisher_keys.h"
 #include "common/sibling_executables.h"
 #include "start/launch.h"
 #include "start/launcher_selection.h"
@@ -45,12 +46,16 @@ int runStartFlow() {
 
     const std::string installFolderUtf8 = wideToUtf8(installFolder.data(), installFolder.size());
     const std::vector<std::string> candidates = listSiblingExecutables(installFolderUtf8);
-    const std::wstring chosen = selectNewestLauncher(candidates, selfPath);
-    if (chosen.empty()) {
+    // A start program whose version resource pins publisher keys starts only
+    // a launcher signed with one of them, held open until it has started.
+    const PublisherKeys keys = readPublisherKeys(wideToUtf8(selfPath.data(), selfPath.size()));
+    const PublishedLauncher chosen = keys.pinned ? selectNewestPublishedLauncher(candidates, selfPath, keys)
+                                                 : PublishedLauncher{selectNewestLauncher(candidates, selfPath), {}};
+    if (chosen.path.empty()) {
         showStartWarning(kLauncherNotFound);
         return 1;
     }
-    return launchLauncher(chosen);
+    return launchLauncher(chosen.path);
 }
 
 }  // namespace kes

@@ -241,6 +241,32 @@ class Scan(unittest.TestCase):
             self.assertEqual(lines_of(writes), before + [msg("self has no valid VS_VERSIONINFO -- bypassing scan")])
             self.assertEqual(kt.started_launchers(folder), ["L10.exe"])
 
+    def test_publisher_pinning(self):
+        # (row, the running launcher, siblings, the log after the count, the launchers started)
+        rows = (
+            ("pinned: the newest signed with the key", "ref_pinned_1_0_0_0.exe",
+             [("fx_family_5_0_0_0.exe", "L50.exe"), ("fx_signed_other_4_0_0_0.exe", "L40.exe"),
+              ("ref_signed_2_0_0_0.exe", "L20.exe")],
+             [("L50.exe", "not signed, 0x800B0100"), ("L40.exe", "signed with a key that is not pinned, 0x00000000")],
+             "L20.exe"),
+            ("pinned: none passes", "ref_pinned_1_0_0_0.exe", [("fx_family_5_0_0_0.exe", "L50.exe")],
+             [("L50.exe", "not signed, 0x800B0100")], None),
+            ("not pinned: the newest", "ref_1_0_0_0.exe",
+             [("ref_signed_2_0_0_0.exe", "L20.exe"), ("fx_family_5_0_0_0.exe", "L50.exe")], [], "L50.exe"),
+        )
+        for row, running, siblings, refused, winner in rows:
+            with self.subTest(row):
+                folder = self.folder("pinning", [(running, "L10.exe")] + siblings)
+                code, writes = self.run_launcher(folder, "L10.exe", ["-x"])
+                self.assertEqual(code, 0)
+                expected = [f"scan: {len(siblings)} sibling keslauncher(s) found".encode()]
+                expected += [msg(f"publisher: {kt.windows_path(os.path.join(folder, name))} refused ({why}) -- "
+                                 "passed over") for name, why in refused]
+                expected.append(b"delegating to newer launcher: " + kt.windows_path(os.path.join(folder, winner)).encode()
+                                if winner else msg("self is newest -- continuing normally"))
+                self.assertEqual(lines_of(writes)[:len(expected)], expected)
+                self.assertIsNotNone(kt.read_record(os.path.join(folder, winner or "L10.exe")))
+
     def test_newer_sibling_that_cannot_start(self):
         folder = self.folder("bad_newer", [("ref_1_0_0_0.exe", "L10.exe")])
         kt.place_refused_by_loader(folder, "L50.exe")

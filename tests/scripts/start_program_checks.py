@@ -3,10 +3,12 @@
 and resources read with Debian's pefile, and its behaviour under Wine that the
 GoogleTest suites cannot see from inside (message box arguments and the
 application identity, via Wine's relay trace; DLL planting; deep paths)."""
+import hashlib
 import json
 import os
 import shutil
 import struct
+import subprocess
 import sys
 import threading
 import unittest
@@ -46,10 +48,14 @@ class Resources(unittest.TestCase):
         self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem, 2)  # Windows GUI
         dlls = sorted(e.dll.decode() for e in self.pe.DIRECTORY_ENTRY_IMPORT)
         self.assertEqual(dlls, ["KERNEL32.dll", "msvcrt.dll"])
-        # user32, shell32 and version are reached only through delay-loading,
-        # after the entry point has restricted the search to System32.
+        # user32, shell32, version, wintrust and crypt32 are reached only at
+        # run time, after the entry point has restricted the search to System32:
+        # neither imported nor delay-loaded.
         names = {i.name for e in self.pe.DIRECTORY_ENTRY_IMPORT for i in e.imports}
-        self.assertFalse(names & {b"MessageBoxW", b"CommandLineToArgvW", b"GetFileVersionInfoW"})
+        self.assertFalse(names & {b"MessageBoxW", b"CommandLineToArgvW", b"GetFileVersionInfoW", b"WinVerifyTrust"})
+        self.assertFalse(hasattr(self.pe, "DIRECTORY_ENTRY_DELAY_IMPORT"))
+        # Small, publisher pinning included.
+        self.assertLessEqual(os.path.getsize(os.path.join(kt.BIN, "KestrelwoodStart.exe")), 54272)
 
     def test_version_resource(self):
         raw = self.resource(16, 1)
@@ -82,9 +88,12 @@ class Resources(unittest.TestCase):
         self.assertEqual((kind, count), (1, 1))
         width, height, colors, _, planes, bits, size, icon_id = struct.unpack_from("<BBBBHHIH", group, 6)
         self.assertEqual((width, height, bits), (64, 64, 32))
+        # PNG-compressed, as icons may be since Windows Vista: 64 by 64, 8 bits
+        # for each of red, green, blue and alpha.
         image = self.resource(3, icon_id)
-        header = struct.unpack_from("<IiiHH", image)
-        self.assertEqual(header, (40, 64, 128, 1, 32))
+        self.assertEqual(image[:8], b"\x89PNG\r\n\x1a\n")
+        self.assertEqual(struct.unpack_from(">4sIIBB", image, 12), (b"IHDR", 64, 64, 8, 6))
+        self.assertEqual(len(image), size)
 
     def test_string_101(self):
         block = self.resource(6, 101 // 16 + 1)
@@ -346,6 +355,7 @@ class Inspect(unittest.TestCase):
         code, out, _ = self.inspect(kt.windows_path(folder), "--json")
         self.assertEqual(code, 0)
         report = json.loads(out)
+        self.assertIsNone(report["publisherKeys"])
         self.assertEqual(report["folder"], kt.windows_path(folder))
         self.assertEqual(report["startProgram"], kt.windows_path(os.path.join(folder, "KestrelwoodStart.exe")))
         files = {f["name"]: f for f in report["files"]}
@@ -366,6 +376,31 @@ class Inspect(unittest.TestCase):
         code, _, _ = kt.run_wine(os.path.join(folder, "KestrelwoodStart.exe"), cwd=folder)
         self.assertEqual(code, 0)
         self.assertIsNotNone(kt.read_record(os.path.join(folder, "Launcher_a.exe")))
+
+    def test_publisher_pinning(self):
+        folder = kt.fresh_dir("inspect_pinned")
+        kt.place(folder, "KestrelwoodStart_pinned.exe", "KestrelwoodStart.exe")
+        for built, name in (("fx_signed_2_0_0_0.exe", "L20.exe"), ("fx_family_5_0_0_0.exe", "L50.exe"),
+                            ("fx_signed_other_4_0_0_0.exe", "L40.exe"), ("fx_family_1_0_0_0.exe", "L10.exe")):
+            kt.place(folder, built, name)
+        keys = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures", "keys")
+        digests = {}
+        for publisher in ("studio", "other"):
+            der = subprocess.run(f'openssl x509 -in "{keys}/{publisher}.cert.pem" -pubkey -noout | '
+                                 'openssl pkey -pubin -outform der', shell=True, stdout=subprocess.PIPE,
+                                 check=True).stdout
+            digests[publisher] = hashlib.sha256(der).hexdigest()
+        code, out, _ = self.inspect(kt.windows_path(folder), "--json")
+        self.assertEqual(code, 0, out)
+        report = json.loads(out)
+        self.assertEqual(report["publisherKeys"], [digests["studio"]])
+        files = {f["name"]: f for f in report["files"]}
+        self.assertEqual(report["chosen"], kt.windows_path(os.path.join(folder, "L20.exe")))
+        self.assertEqual((files["L20.exe"]["verdict"], files["L10.exe"]["verdict"]), ("chosen", "older"))
+        self.assertEqual(files["L50.exe"]["verdict"], "publisher-refused")
+        self.assertIn("not signed", files["L50.exe"]["note"])
+        self.assertEqual(files["L40.exe"]["verdict"], "publisher-refused")
+        self.assertIn("not pinned (0x00000000); its signer's key digest is " + digests["other"], files["L40.exe"]["note"])
 
     def test_exit_codes(self):
         folder = kt.fresh_dir("inspect_none")

@@ -64,13 +64,15 @@ std::string withMachine(std::string bytes, unsigned short machine) {
 }
 
 // Which copy of the routine the probe runs: the static library, or the
-// shipped DLL for x64 or x86 beside it.
-enum class Copy { Static, Dll, Dll32 };
+// shipped DLL for x64 or x86 beside it; or the static library in a launcher
+// that pins the studio's publisher key.
+enum class Copy { Static, Dll, Dll32, Pinned };
 
 // The probe at `version` ("1_2_0_0"), placed under `name` with what it needs.
 std::wstring placeProbe(const ScratchFolder& game, Copy copy, const std::wstring& version, const wchar_t* name) {
-    if (copy == Copy::Static) {
-        return game.place({(L"lifecycle_probe_" + version).c_str(), name});
+    if (copy == Copy::Static || copy == Copy::Pinned) {
+        return game.place({((copy == Copy::Pinned ? L"lifecycle_probe_pinned_" : L"lifecycle_probe_") + version).c_str(),
+                           name});
     }
     const bool x86 = copy == Copy::Dll32;
     copyFileOrFail(binDir() + (x86 ? L"\\..\\x86\\bin" : L"") + L"\\kes_selfupdate.dll",
@@ -89,7 +91,9 @@ constexpr wchar_t kStart[] = L"KestrelwoodStart.exe";
 constexpr wchar_t kLanded[] = L"KestrelwoodLauncher-2.0.exe";
 constexpr int kBusy = -11;
 
-enum class Download { Good, CutShort, OtherFamily, Older, Equal, OtherMachine, NotAnImage, NotAProgram, OnZ };
+enum class Download {
+    Good, CutShort, OtherFamily, Older, Equal, OtherMachine, NotAnImage, NotAProgram, OnZ, Signed, SignedByOther
+};
 enum class Before { Nothing, SameBytesThere, OtherBytesThere, StaleStaging, StaleStagingHeld };
 
 struct LandingRow {
@@ -131,6 +135,8 @@ TEST_P(Landing, LeavesTheFolderWhole) {
         case Download::OtherMachine: bytes = withMachine(bytes, IMAGE_FILE_MACHINE_ARM64); break;
         case Download::NotAnImage: bytes = "a launcher, it said\r\n"; break;
         case Download::NotAProgram: bytes = readFileBytes(binDir() + L"\\fx_family_dll.dll"); break;
+        case Download::Signed: bytes = readFileBytes(builtExe(L"fx_signed_2_0_0_0")); break;
+        case Download::SignedByOther: bytes = readFileBytes(builtExe(L"fx_signed_other_4_0_0_0")); break;
         case Download::OnZ: download = builtExe(L"fx_family_2_0_0_0"); break;
     }
     if (row.download != Download::OnZ) {
@@ -166,7 +172,8 @@ TEST_P(Landing, LeavesTheFolderWhole) {
     Names expected = exesBefore;
     if (row.lands) {
         expected.insert(kLanded);
-        EXPECT_TRUE(readFileBytes(target) == good) << "the landed file holds other bytes";
+        EXPECT_TRUE(readFileBytes(target) == (row.download == Download::OnZ ? good : bytes))
+            << "the landed file holds other bytes";
     } else if (row.before == Before::OtherBytesThere) {
         EXPECT_TRUE(readFileBytes(target) == otherBytesBefore) << "a launcher of that name was changed";
     }
@@ -196,6 +203,12 @@ INSTANTIATE_TEST_SUITE_P(
         LandingRow{"machine this computer cannot run", Download::OtherMachine, kLanded, Before::Nothing, 0, L"", -6,
                    false},
         LandingRow{"not an image", Download::NotAnImage, kLanded, Before::Nothing, 0, L"", -5, false},
+        LandingRow{"signed with the pinned key", Download::Signed, kLanded, Before::Nothing, 0, L"", 1, true,
+                   Copy::Pinned},
+        LandingRow{"unsigned, the key pinned", Download::Good, kLanded, Before::Nothing, 0, L"", -16, false,
+                   Copy::Pinned},
+        LandingRow{"signed with another key, the key pinned", Download::SignedByOther, kLanded, Before::Nothing, 0,
+                   L"", -16, false, Copy::Pinned},
         LandingRow{"a DLL, through the x86 DLL", Download::NotAProgram, kLanded, Before::Nothing, 0, L"", -15, false,
                    Copy::Dll32},
         LandingRow{"name taken with the same bytes", Download::Good, kLanded, Before::SameBytesThere, 0, L"", 1, true},

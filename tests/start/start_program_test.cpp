@@ -41,6 +41,7 @@ bool anyStart(const std::vector<std::wstring>& started) {
 struct NotFoundCase {
     const char* name;
     std::vector<Placed> files;
+    const wchar_t* start = L"KestrelwoodStart";  // the start program as built, or a variant that pins keys
 };
 
 void PrintTo(const NotFoundCase& row, std::ostream* os) { *os << row.name; }
@@ -49,6 +50,7 @@ class StartFindsNothing : public ::testing::TestWithParam<NotFoundCase> {};
 
 TEST_P(StartFindsNothing, ExitsWithOneAndStartsNothing) {
     GameFolder game;
+    writeFileOrFail(game.start, readFileBytes(builtExe(GetParam().start)));
     for (const Placed& p : GetParam().files) {
         game.place(p);
     }
@@ -77,6 +79,15 @@ INSTANTIATE_TEST_SUITE_P(
         NotFoundCase{"FixedRecordTooShort", {{L"fx_fixed_short", L"Short.exe"}}},
         NotFoundCase{"IdentifierLengthLies", {{L"fx_id_length_lies", L"Lies.exe"}}},
         NotFoundCase{"CopyOfTheStartProgram", {{L"KestrelwoodStart", L"Copy of KestrelwoodStart.exe"}}},
+        // Pinned to the studio's key: unsigned, signed by another key, or
+        // changed after signing, no launcher passes; a list without a valid
+        // digest lets none pass.
+        NotFoundCase{"PinnedAndNoneSignedWithTheKey",
+                     {{L"fx_family_5_0_0_0", L"L50.exe"},
+                      {L"fx_signed_other_4_0_0_0", L"L40.exe"},
+                      {L"fx_signed_5_0_0_0_changed", L"L55.exe"}},
+                     L"KestrelwoodStart_pinned"},
+        NotFoundCase{"PinnedToNoValidDigest", {{L"fx_signed_2_0_0_0", L"L20.exe"}}, L"KestrelwoodStart_pinned_to_nothing"},
         NotFoundCase{"AllOfThem",
                      {{L"fx_other_family", L"Other.exe"},
                       {L"fx_no_version", L"Plain.exe"},
@@ -92,6 +103,7 @@ struct ChoiceCase {
     const char* name;
     std::vector<Placed> files;
     const wchar_t* winner;
+    const wchar_t* start = L"KestrelwoodStart";  // the start program as built, or a variant that pins keys
 };
 
 void PrintTo(const ChoiceCase& row, std::ostream* os) { *os << row.name; }
@@ -100,6 +112,7 @@ class StartChooses : public ::testing::TestWithParam<ChoiceCase> {};
 
 TEST_P(StartChooses, NewestLauncherOfTheFamily) {
     GameFolder game;
+    writeFileOrFail(game.start, readFileBytes(builtExe(GetParam().start)));
     for (const Placed& p : GetParam().files) {
         if (std::wstring(p.name) == GetParam().winner && std::wstring(p.fixture).rfind(L"fx32_", 0) == 0 &&
             !hostRuns32BitPrograms()) {
@@ -126,6 +139,20 @@ TEST_P(StartChooses, NewestLauncherOfTheFamily) {
 INSTANTIATE_TEST_SUITE_P(
     StartProgram, StartChooses,
     ::testing::Values(
+        // Pinned to the studio's key, the newest launcher signed with it wins
+        // over newer ones that are unsigned, signed by another key, or
+        // changed after signing; without pinning the newest wins whatever
+        // its signature.
+        ChoiceCase{"PinnedNewestSignedWithTheKey",
+                   {{L"fx_family_5_0_0_0", L"L50.exe"},
+                    {L"fx_signed_other_4_0_0_0", L"L40.exe"},
+                    {L"fx_signed_2_0_0_0", L"L20.exe"},
+                    {L"fx_signed_5_0_0_0_changed", L"L55.exe"},
+                    {L"fx_family_1_0_0_0", L"L10.exe"}},
+                   L"L20.exe", L"KestrelwoodStart_pinned"},
+        ChoiceCase{"UnpinnedNewestWhateverItsSignature",
+                   {{L"fx_signed_2_0_0_0", L"L20.exe"}, {L"fx_family_5_0_0_0", L"L50.exe"}},
+                   L"L50.exe"},
         // Versions compare as numbers, part by part.
         ChoiceCase{"TenOverTwo", {{L"fx_family_2_0_0_0", L"L2.exe"}, {L"fx_family_10_0_0_0", L"L10.exe"}}, L"L10.exe"},
         ChoiceCase{"MinorOverBuildAndRevision",

@@ -21,6 +21,8 @@
 #include "common/launcher_family.h"
 #include "common/launcher_judgement.h"
 #include "common/machine_support.h"
+#include "common/publisher_check.h"
+#include "common/publisher_keys.h"
 #include "common/sibling_executables.h"
 #include "common/version_info.h"
 #include "start/launcher_selection.h"
@@ -270,9 +272,23 @@ std::string notAProgramNote(const kes::LayoutReport& layout) {
            ", neither a Windows GUI nor a console program: Windows does not start it here, so it is passed over";
 }
 
+// Why a launcher that would have won without pinning was refused.
+std::string publisherNote(const std::wstring& path, const kes::PublisherKeys& keys) {
+    kes::UniqueHandle held;
+    const kes::PublisherCheck check = kes::holdAndCheckPublisher(path, keys, held);
+    char status[16];
+    std::snprintf(status, sizeof status, "0x%08lX", static_cast<unsigned long>(check.status));
+    std::string note = std::string("publisher pinning: ") + kes::publisherVerdictText(check.verdict) + " (" + status +
+                       ")";
+    if (check.verdict == kes::PublisherVerdict::OtherKey) {
+        note += "; its signer's key digest is " + kes::digestText(check.signer);
+    }
+    return note + ", so it is passed over";
+}
+
 // The start program's own judgement of the file, put in words.
 FileReport inspectFile(const std::string& path, const kes::Candidate& candidate, const std::wstring& startProgram,
-                       const std::wstring& chosen, std::uint64_t chosenVersion) {
+                       const std::wstring& chosen, std::uint64_t chosenVersion, const kes::PublisherKeys& keys) {
     FileReport report;
     report.path = path;
     report.name = path.substr(path.find_last_of('\\') + 1);
@@ -330,6 +346,12 @@ FileReport inspectFile(const std::string& path, const kes::Candidate& candidate,
     }
     if (candidate.path == chosen) {
         report.verdict = "chosen";
+    } else if (keys.pinned &&
+               (chosen.empty() || kes::isPreferredLauncher(info.packed, candidate.path, chosenVersion, chosen))) {
+        // It would have won, and was checked: its signature did not pass.
+        report.verdict = "publisher-refused";
+        report.note = publisherNote(candidate.path, keys);
+        return report;
     } else if (info.packed < chosenVersion) {
         report.verdict = "older";
     } else {
@@ -368,11 +390,24 @@ std::string jsonString(const std::string& text) {
     return out + "\"";
 }
 
+// The start program's pinned keys as JSON: null when it pins none.
+std::string keysJson(const kes::PublisherKeys& keys) {
+    if (!keys.pinned) {
+        return "null";
+    }
+    std::string text = "[";
+    for (std::size_t i = 0; i < keys.keys.size(); ++i) {
+        text += (i == 0 ? "" : ", ") + jsonString(kes::digestText(keys.keys[i]));
+    }
+    return text + "]";
+}
+
 void printJson(const Place& place, const std::vector<FileReport>& files, const std::string& chosen,
-               const std::string& commandLine) {
-    std::printf("{\n  \"folder\": %s,\n  \"startProgram\": %s,\n  \"identity\": %s,\n  \"files\": [",
+               const std::string& commandLine, const kes::PublisherKeys& keys) {
+    std::printf("{\n  \"folder\": %s,\n  \"startProgram\": %s,\n  \"identity\": %s,\n  \"publisherKeys\": %s,"
+                "\n  \"files\": [",
                 jsonString(utf8(place.folder)).c_str(), jsonString(utf8(place.startProgram)).c_str(),
-                jsonString(utf8(kes::makeAppUserModelId(place.folder))).c_str());
+                jsonString(utf8(kes::makeAppUserModelId(place.folder))).c_str(), keysJson(keys).c_str());
     for (std::size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];
         std::printf("%s\n    {\"name\": %s, \"path\": %s, \"fileVersion\": %s, \"launcherId\": %s, \"verdict\": %s, "
@@ -388,11 +423,20 @@ void printJson(const Place& place, const std::vector<FileReport>& files, const s
 }
 
 void printText(const Place& place, const std::vector<FileReport>& files, const std::string& chosen,
-               const std::string& commandLine) {
+               const std::string& commandLine, const kes::PublisherKeys& keys) {
     // What an installer writes into a shortcut's System.AppUserModel.ID, so
     // that the start program's and the launchers' windows group with it.
-    std::printf("Folder: %s\nIdentity: %s\n\n", utf8(place.folder).c_str(),
+    std::printf("Folder: %s\nIdentity: %s\n", utf8(place.folder).c_str(),
                 utf8(kes::makeAppUserModelId(place.folder)).c_str());
+    if (keys.pinned) {
+        std::printf("Publisher keys: the start program starts only launchers signed with %s\n",
+                    keys.keys.empty() ? "one of no key at all (its list holds no valid digest): it starts none"
+                                      : "one of these keys:");
+        for (const kes::KeyDigest& key : keys.keys) {
+            std::printf("  %s\n", kes::digestText(key).c_str());
+        }
+    }
+    std::printf("\n");
     for (const FileReport& f : files) {
         std::printf("  %-32s %-24s %-38s %s%s%s\n", f.name.c_str(), f.versioned ? f.version.c_str() : "-",
                     f.versioned ? (f.launcherId.empty() ? "(no " KES_LAUNCHER_ID_KEY ")" : f.launcherId.c_str()) : "-",
@@ -429,9 +473,15 @@ int wmain(int argc, wchar_t** argv) {
     // the judgement of every file.
     const std::vector<std::string> candidates = kes::listSiblingExecutables(utf8(place.folder));
     std::vector<kes::Candidate> judged;
-    const std::wstring chosen =
+    std::wstring chosen =
         kes::selectNewestLauncher(candidates, place.startProgram, kes::checkExecutableLayout,
                                   [&](const kes::Candidate& candidate) { judged.push_back(candidate); });
+    // A start program that pins publisher keys: its own choice among the
+    // launchers whose signature passes.
+    const kes::PublisherKeys keys = kes::readPublisherKeys(utf8(place.startProgram));
+    if (keys.pinned) {
+        chosen = kes::selectNewestPublishedLauncher(candidates, place.startProgram, keys).path;
+    }
     std::uint64_t chosenVersion = 0;
     for (const kes::Candidate& candidate : judged) {
         if (candidate.path == chosen) {
@@ -440,14 +490,14 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::vector<FileReport> files;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
-        files.push_back(inspectFile(candidates[i], judged[i], place.startProgram, chosen, chosenVersion));
+        files.push_back(inspectFile(candidates[i], judged[i], place.startProgram, chosen, chosenVersion, keys));
     }
     const std::string chosenText = utf8(chosen);
     const std::string commandLine = chosen.empty() ? "" : utf8(kes::quoteCommandLineArg(chosen));
     if (options.json) {
-        printJson(place, files, chosenText, commandLine);
+        printJson(place, files, chosenText, commandLine, keys);
     } else {
-        printText(place, files, chosenText, commandLine);
+        printText(place, files, chosenText, commandLine, keys);
     }
     return chosen.empty() ? 1 : 0;
 }

@@ -83,6 +83,8 @@ KES_SELFUPDATE_API int32_t __cdecl kes_self_update_scan_argv(int32_t argc, const
 #define KES_ERROR_IDENTITY_REFUSED (-14) /* the shell could not be loaded or refused the identity */
 #define KES_ERROR_NOT_A_PROGRAM (-15)    /* the download is an image that Windows does not start as a
                                             program: a DLL, or neither a GUI nor a console program */
+#define KES_ERROR_PUBLISHER_REFUSED (-16) /* this launcher pins publisher keys (KesPublisherKeys), and the
+                                             download or its staged copy is not signed with one of them */
 
 /* Puts a downloaded launcher into this launcher's folder under file_name (a
    plain name such as "KestrelwoodLauncher-1.3.exe", UTF-8), and returns 1 when
@@ -90,7 +92,8 @@ KES_SELFUPDATE_API int32_t __cdecl kes_self_update_scan_argv(int32_t argc, const
    KES_ERROR_ code otherwise.
    - The download must be a whole image of a program (a GUI or console
      program, not a DLL) for a machine this computer runs, with the family's
-     identifier and a version higher than this launcher's.
+     identifier and a version higher than this launcher's; where this
+     launcher's version resource pins publisher keys, signed with one of them.
    - A new version lands beside the old ones, never over one: a file of that
      name with other bytes is refused; one with the same bytes returns 1, so
      that a retry after a crash lands nothing twice.

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "common/launcher_judgement.h"
+#include "common/publisher_keys.h"
+#include "common/win_owners.h"
 
 namespace kes {
 
@@ -22,6 +24,18 @@ inline SelfTest startProgramSelf(const std::wstring& selfPath) {
 // the choice does not depend on the listing order. Empty when none qualifies.
 std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath,
                                   LayoutCheck checkLayout = checkExecutableLayout);
+
+// With publisher pinning: the newest launcher, in the same order, whose
+// signature passes with `keys`, held open without write or delete sharing
+// from its check on, so that the file checked is the file started. Only the
+// launchers that would otherwise win are checked, newest first. Empty path
+// and handle when none passes.
+struct PublishedLauncher {
+    std::wstring path;
+    UniqueHandle held;
+};
+PublishedLauncher selectNewestPublishedLauncher(const std::vector<std::string>& candidates,
+                                                const std::wstring& selfPath, const PublisherKeys& keys);
 
 // The ordering rule: whether a qualifying candidate replaces the one chosen so
 // far. Nothing is chosen while chosenPath is empty, whatever chosenVersion says.
