@@ -176,6 +176,18 @@ class RelayTrace(unittest.TestCase):
         self.assertEqual(self.message_boxes(err), [])
         self.assertEqual(self.identity_calls(err), [self.expected_identity(folder)])
 
+    def test_only_launchers_of_the_family_cost_path_normalisations(self):
+        # The identity's normalisation, then two (the start program's path and
+        # the candidate's) for each launcher of the family; none for the
+        # foreign program or the start program itself.
+        folder = kt.fresh_dir("relay_normalisations")
+        for built, name in (("KestrelwoodStart.exe", "KestrelwoodStart.exe"), ("fx_family_1_0_0_0.exe", "L10.exe"),
+                            ("fx_family_2_0_0_0.exe", "L20.exe"), ("fx_other_family.exe", "Other.exe")):
+            kt.place(folder, built, name)
+        code, err = self.run_traced(folder)
+        self.assertEqual(code, 0)
+        self.assertEqual(len(kt.relay_calls(err, "user32.CharLowerBuffW")), 5)
+
     def test_a_launcher_joins_the_start_programs_identity(self):
         # Wine's shell cannot report an identity back, so both sides are read
         # from the trace; kes-inspect must print the same text.
