@@ -44,8 +44,11 @@ def main():
     may = {row[0]: (row[1] == "1", row[2] == "1") for row in rows}
     crashes = {}  # name -> top frames
     ours = []
-    for _ in range(PASSES):
-        remaining = [n for n in names if n not in crashes]
+    for attempt in range(PASSES):
+        # Files that are no PE image are read through the platform once: the
+        # judgement never hands them to it, and some cost it seconds (an NE
+        # file whose resource table claims gigabytes).
+        remaining = [n for n in names if n not in crashes and (attempt == 0 or expected[n] != "not-an-image")]
         while remaining:
             code, done, report = probe(remaining, guarded=False)
             read = re.findall(r"^reading .*\\([^\\\n]+)$", done, re.M)

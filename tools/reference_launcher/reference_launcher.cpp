@@ -19,13 +19,13 @@
 #include "kestrelwood/self_update.h"
 #include "launch_record.h"
 
-#ifndef KES_REFERENCE_VERSION
-#error "KES_REFERENCE_VERSION must be set by the build"
-#endif
+// The version this build of it carries, as text (one file per build, made
+// by kes_add_reference_launcher).
+extern const char kReferenceVersion[];
 
 int main(int argc, char** argv) {
     if (kes::runSelfUpdateScan(argc, argv)) {
-        std::printf("reference launcher %s: handed over to a newer launcher\n", KES_REFERENCE_VERSION);
+        std::printf("reference launcher %s: handed over to a newer launcher\n", kReferenceVersion);
         return 0;
     }
 
@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     int count = 0;
     const kes::UniqueArgv args = kes::splitCommandLine(GetCommandLineW(), count);
     const auto utf8 = [&](int i) { return kes::wideToUtf8(args.get()[i], std::wcslen(args.get()[i])); };
-    std::printf("reference launcher %s running as %s\n", KES_REFERENCE_VERSION, count > 0 ? utf8(0).c_str() : "?");
+    std::printf("reference launcher %s running as %s\n", kReferenceVersion, count > 0 ? utf8(0).c_str() : "?");
     for (int i = 1; i < count; ++i) {
         std::printf("  argument %d: [%s]\n", i, utf8(i).c_str());
     }
@@ -61,15 +61,15 @@ int main(int argc, char** argv) {
     }
     // Before any window, so that it groups with the start program's button.
     if (join) {
-        std::printf("reference launcher %s: joined the start program's identity: %d\n", KES_REFERENCE_VERSION,
+        std::printf("reference launcher %s: joined the start program's identity: %d\n", kReferenceVersion,
                     static_cast<int>(kes::joinStartIdentity()));
     }
     if (keep >= 0) {
-        std::printf("reference launcher %s: pruned: %d\n", KES_REFERENCE_VERSION,
+        std::printf("reference launcher %s: pruned: %d\n", kReferenceVersion,
                     static_cast<int>(kes::pruneLaunchers(static_cast<std::uint32_t>(keep))));
     }
     if (!landAs.empty()) {
-        std::printf("reference launcher %s: landed %s: %d\n", KES_REFERENCE_VERSION, landAs.c_str(),
+        std::printf("reference launcher %s: landed %s: %d\n", kReferenceVersion, landAs.c_str(),
                     static_cast<int>(kes::landUpdate(download, landAs, 60000)));
     }
     return 0;
