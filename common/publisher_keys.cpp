@@ -73,7 +73,10 @@ PublisherKeys parsePublisherKeys(const std::wstring& value) {
 }
 
 PublisherKeys readPublisherKeys(const std::string& path) {
-    const VersionBlock block = readVersionBlock(path);
+    return publisherKeysOf(readVersionBlock(path));
+}
+
+PublisherKeys publisherKeysOf(const VersionBlock& block) {
     unsigned count = 0;
     const auto* value = static_cast<const wchar_t*>(findVersionValue(block, kKeysQuery, sizeof(wchar_t), count));
     if (value == nullptr) {

@@ -78,8 +78,11 @@ const void* findVersionValue(const VersionBlock& block, const wchar_t* query, st
 }
 
 LauncherVersionInfo readLauncherVersionInfo(const std::string& path) {
+    return launcherVersionInfoOf(readVersionBlock(path));
+}
+
+LauncherVersionInfo launcherVersionInfoOf(const VersionBlock& block) {
     LauncherVersionInfo info;
-    const VersionBlock block = readVersionBlock(path);
     unsigned fixedLength = 0;
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(findVersionValue(block, L"\\", 1, fixedLength));
     if (fixed == nullptr || fixedLength < kFixedFileInfoSize) {

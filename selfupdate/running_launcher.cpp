@@ -14,12 +14,14 @@ RunningLauncher runningLauncher() {
         return self;
     }
     self.folder = parentDirectory(self.path);
-    self.info = readLauncherVersionInfo(self.path);
+    // One read of the version block for the version and the pinned keys.
+    const VersionBlock block = readVersionBlock(self.path);
+    self.info = launcherVersionInfoOf(block);
     if (!self.info.valid || !isLauncherFamilyId(self.info.launcherId)) {
         debugLog("self is not a launcher of the family (no valid version resource with " KES_LAUNCHER_ID_KEY ")");
         return self;
     }
-    self.keys = readPublisherKeys(self.path);
+    self.keys = publisherKeysOf(block);
     self.valid = true;
     return self;
 }

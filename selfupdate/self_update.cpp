@@ -106,7 +106,10 @@ bool scanAndHandOver(bool skipFlagPresent) {
     if (versionLibraryError != ERROR_SUCCESS) {
         debugLogf("version library not loaded from the system folder: GLE=%lu", versionLibraryError);
     }
-    const LauncherVersionInfo self = readLauncherVersionInfo(selfPath);
+    // One read of this launcher's version block for its version and its
+    // pinned publisher keys.
+    const VersionBlock selfBlock = readVersionBlock(selfPath);
+    const LauncherVersionInfo self = launcherVersionInfoOf(selfBlock);
     if (!self.valid) {
         debugLog("self has no valid VS_VERSIONINFO" KES_DASH "bypassing scan");
         return false;
@@ -121,7 +124,7 @@ bool scanAndHandOver(bool skipFlagPresent) {
     debugLogf("scan: %d sibling keslauncher(s) found", scan.familyCount);
     // With publisher pinning, the newest of the newer launchers whose
     // signature passes, held open until it has started.
-    const PublisherKeys keys = readPublisherKeys(selfPath);
+    const PublisherKeys keys = publisherKeysOf(selfBlock);
     Sibling* best = bestUntried(scan.newer);
     UniqueHandle held;
     for (; keys.pinned && best != nullptr; best = bestUntried(scan.newer)) {

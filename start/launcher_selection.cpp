@@ -19,34 +19,37 @@ std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, co
 
 PublishedLauncher selectNewestPublishedLauncher(const std::vector<std::string>& candidates,
                                                 const std::wstring& selfPath, const PublisherKeys& keys) {
-    struct Qualified {
-        std::wstring path;
-        std::uint64_t version;
-        bool tried;
-    };
-    std::vector<Qualified> launchers;
-    selectNewestLauncher(candidates, selfPath, checkExecutableLayout, [&](const Candidate& candidate) {
+    std::vector<Candidate> judged;
+    selectNewestLauncher(candidates, selfPath, checkExecutableLayout,
+                         [&](const Candidate& candidate) { judged.push_back(candidate); });
+    return choosePublishedLauncher(judged, keys);
+}
+
+PublishedLauncher choosePublishedLauncher(const std::vector<Candidate>& judged, const PublisherKeys& keys) {
+    // The launchers not checked yet; the best of them is checked next.
+    std::vector<const Candidate*> untried;
+    for (const Candidate& candidate : judged) {
         if (candidate.kind == CandidateKind::Launcher) {
-            launchers.push_back({candidate.path, candidate.info.packed, false});
+            untried.push_back(&candidate);
         }
-    });
-    for (;;) {
-        Qualified* best = nullptr;
-        for (Qualified& launcher : launchers) {
-            if (!launcher.tried && (best == nullptr || isPreferredLauncher(launcher.version, launcher.path,
-                                                                           best->version, best->path))) {
-                best = &launcher;
+    }
+    while (!untried.empty()) {
+        std::size_t at = 0;
+        for (std::size_t i = 1; i < untried.size(); ++i) {
+            if (isPreferredLauncher(untried[i]->info.packed, untried[i]->path, untried[at]->info.packed,
+                                    untried[at]->path)) {
+                at = i;
             }
         }
-        if (best == nullptr) {
-            return {};
-        }
-        best->tried = true;
+        const Candidate* best = untried[at];
+        untried[at] = untried.back();
+        untried.pop_back();
         PublishedLauncher chosen{best->path, {}};
         if (holdAndCheckPublisher(chosen.path, keys, chosen.held).verdict == PublisherVerdict::Passed) {
             return chosen;
         }
     }
+    return {};
 }
 
 }  // namespace kes

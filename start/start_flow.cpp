@@ -35,7 +35,8 @@ std::wstring installFolderOf(const std::wstring& selfPath) {
 }  // namespace
 
 int runStartFlow() {
-    const std::wstring selfPath = utf8ToWideStrict(getSelfPath());
+    const std::string selfPathUtf8 = getSelfPath();
+    const std::wstring selfPath = utf8ToWideStrict(selfPathUtf8);
     const std::wstring installFolder = installFolderOf(selfPath);
 
     // The identity is given before the folder is searched, whatever the search
@@ -48,7 +49,7 @@ int runStartFlow() {
     const std::vector<std::string> candidates = listSiblingExecutables(installFolderUtf8);
     // A start program whose version resource pins publisher keys starts only
     // a launcher signed with one of them, held open until it has started.
-    const PublisherKeys keys = readPublisherKeys(wideToUtf8(selfPath.data(), selfPath.size()));
+    const PublisherKeys keys = readPublisherKeys(selfPathUtf8);
     const PublishedLauncher chosen = keys.pinned ? selectNewestPublishedLauncher(candidates, selfPath, keys)
                                                  : PublishedLauncher{selectNewestLauncher(candidates, selfPath), {}};
     if (chosen.path.empty()) {

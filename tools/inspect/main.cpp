@@ -480,7 +480,7 @@ int wmain(int argc, wchar_t** argv) {
     // launchers whose signature passes.
     const kes::PublisherKeys keys = kes::readPublisherKeys(utf8(place.startProgram));
     if (keys.pinned) {
-        chosen = kes::selectNewestPublishedLauncher(candidates, place.startProgram, keys).path;
+        chosen = kes::choosePublishedLauncher(judged, keys).path;
     }
     std::uint64_t chosenVersion = 0;
     for (const kes::Candidate& candidate : judged) {

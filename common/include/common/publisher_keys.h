@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/version_info.h"
+
 namespace kes {
 
 inline constexpr std::size_t kKeyDigestBytes = 32;
@@ -28,9 +30,11 @@ struct PublisherKeys {
 // ignored; a value without a valid one still pins, to nothing.
 PublisherKeys parsePublisherKeys(const std::wstring& value);
 
-// From the version resource of the file at `path` (UTF-8): not pinned when it
-// has no KesPublisherKeys in the family's string table.
+// From the version resource of the file at `path` (UTF-8), or from its block
+// already read: not pinned when it has no KesPublisherKeys in the family's
+// string table.
 PublisherKeys readPublisherKeys(const std::string& path);
+PublisherKeys publisherKeysOf(const VersionBlock& block);
 
 // 64 lower-case hexadecimal digits, as the value and the log write a digest.
 std::string digestText(const KeyDigest& digest);

@@ -46,5 +46,8 @@ VersionBlock readVersionBlock(const std::string& path);
 
 const void* findVersionValue(const VersionBlock& block, const wchar_t* query, std::size_t unitSize, unsigned& count);
 
+// The record of a block already read, for a caller that reads more of it.
+LauncherVersionInfo launcherVersionInfoOf(const VersionBlock& block);
+
 
 }  // namespace kes

@@ -36,6 +36,8 @@ struct PublishedLauncher {
 };
 PublishedLauncher selectNewestPublishedLauncher(const std::vector<std::string>& candidates,
                                                 const std::wstring& selfPath, const PublisherKeys& keys);
+// The same choice among candidates already judged (kes-inspect has them).
+PublishedLauncher choosePublishedLauncher(const std::vector<Candidate>& judged, const PublisherKeys& keys);
 
 // The ordering rule: whether a qualifying candidate replaces the one chosen so
 // far. Nothing is chosen while chosenPath is empty, whatever chosenVersion says.
