@@ -1,8 +1,14 @@
 #!/usr/bin/env python3
 """Measures KestrelwoodStart.exe under Wine: its size and imports, the cost of
-the launcher selection per candidate against the platform's floor, and the
-whole hand-off time against a program that starts the launcher directly.
-Prints a table and writes it to bench/results.md."""
+the launcher selection per candidate against the platform's floor, the whole
+hand-off time against a program that starts the launcher directly, and what
+publisher pinning adds to it with a large signed launcher. Prints a table and
+writes it to bench/results.md.
+
+With --smoke, every measurement runs once on the same inputs, nothing is
+written, and only a failure is reported: the test command runs it so, so that
+a change that breaks the benchmark cannot land."""
+import argparse
 import datetime
 import os
 import platform
@@ -20,6 +26,16 @@ import pefile  # noqa: E402
 # In the prefix's own C: drive: a short path, like a real game folder's.
 WORK = os.path.join(kt.DRIVE_C, "kes-bench")
 SIZES = (1, 10, 100, 1000)
+# How often each figure is measured: (rounds, repetitions) as the full run
+# takes them; a smoke run takes each once.
+SMOKE = False
+# The sizes of the signed launcher beside a pinned and an unpinned start
+# program.
+SIGNED_MB = (1, 100)
+
+
+def times(full):
+    return 1 if SMOKE else full
 
 
 def stripped_size(exe):
@@ -70,7 +86,7 @@ def crafted_folders():
     that spend all of the layout check's budget (directories far apart, each
     costing a read), one with ten intact programs of another family."""
     folders = {}
-    for kind, source in (("crafted", os.path.join("corpus", "440_crafted_scattered_15_directories.exe")),
+    for kind, source in (("crafted", os.path.join("corpus", "440_crafted_scattered_40_directories.exe")),
                          ("foreign", "fx_other_family.exe")):
         folder = os.path.join(WORK, kind)
         os.makedirs(folder)
@@ -83,6 +99,7 @@ def crafted_folders():
 
 
 def crafted_ratios(rounds=15, reps=21):
+    rounds, reps = times(rounds), times(reps)
     """Per round, the median selection over the crafted folder against the one
     over the foreign folder, the two measured in turn."""
     folders = crafted_folders()
@@ -111,7 +128,62 @@ def handoff_pairs(folder, runs):
     return [(float(a), float(b)) for a, b in re.findall(rb"^pair ([0-9.]+) ([0-9.]+)", out, re.M)]
 
 
+def signed_launcher(megabytes):
+    """A launcher of the family of about `megabytes` MB (its image, then zero
+    bytes behind it, which its signature covers), signed by the test studio
+    as a release would be."""
+    padded = os.path.join(WORK, f"padded{megabytes}.exe")
+    signed = os.path.join(WORK, f"signed{megabytes}.exe")
+    shutil.copyfile(os.path.join(kt.BIN, "fx_family_1_0_0_0.exe"), padded)
+    with open(padded, "r+b") as f:
+        f.truncate(megabytes * 1024 * 1024)
+    subprocess.run(["osslsigncode", "sign", "-certs", os.path.join(kt.KEYS, "studio.cert.pem"),
+                    "-key", os.path.join(kt.KEYS, "studio.key.pem"), "-h", "sha256", "-in", padded, "-out", signed],
+                   check=True, stdout=subprocess.DEVNULL)
+    os.remove(padded)
+    return signed
+
+
+def pinning_pairs(megabytes, runs):
+    """Alternated pairs (pinned start program, unpinned start program) of
+    whole-process wall times, each beside the same signed launcher."""
+    launcher = signed_launcher(megabytes)
+    starts = []
+    for kind, program in (("pinned", "KestrelwoodStart_pinned.exe"), ("unpinned", "KestrelwoodStart.exe")):
+        folder = os.path.join(WORK, f"{kind}{megabytes}")
+        os.makedirs(folder)
+        os.link(launcher, os.path.join(folder, "Launcher.exe"))
+        shutil.copyfile(os.path.join(kt.BIN, program), os.path.join(folder, "KestrelwoodStart.exe"))
+        starts.append(kt.windows_path(os.path.join(folder, "KestrelwoodStart.exe")))
+    code, out, err = kt.run_wine(os.path.join(kt.BIN, "handoff_bench.exe"),
+                                 [str(runs), starts[0], "-", starts[1], "-"], timeout=3600)
+    if code != 0:
+        sys.exit(f"handoff_bench failed: {err.decode(errors='replace')[-500:]}")
+    pairs = [(float(a), float(b)) for a, b in re.findall(rb"^pair ([0-9.]+) ([0-9.]+)", out, re.M)]
+    if len(pairs) != runs:
+        sys.exit(f"handoff_bench gave {len(pairs)} of {runs} pairs: {out.decode(errors='replace')[-500:]}")
+    return pairs
+
+
+def summary(pairs):
+    ratios = [a / b for a, b in pairs]
+    return {
+        "pairs": len(pairs),
+        "a": quantile([a for a, _ in pairs], 0.5),
+        "b": quantile([b for _, b in pairs], 0.5),
+        "ratio": quantile(ratios, 0.5),
+        "q1": quantile(ratios, 0.25),
+        "q3": quantile(ratios, 0.75),
+    }
+
+
 def main():
+    global SMOKE, WORK
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--smoke", action="store_true", help="each measurement once, nothing written")
+    SMOKE = parser.parse_args().smoke
+    if SMOKE:
+        WORK += "-smoke"
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(WORK)
     size, dlls = stripped_size(os.path.join(kt.BIN, "KestrelwoodStart.exe"))
@@ -120,7 +192,7 @@ def main():
     folders = {n: make_folder(n) for n in SIZES}
     selection = {}
     for n in (10, 100, 1000):
-        reps = max(7, 2000 // n)
+        reps = times(max(7, 2000 // n))
         code, out, err = kt.run_wine(os.path.join(kt.BIN, "selection_bench.exe"),
                                      [kt.windows_path(folders[n]), str(reps)], timeout=1800)
         if code != 0:
@@ -133,16 +205,14 @@ def main():
     crafted = crafted_ratios()
     handoff = {}
     for n, runs in ((1, 41), (10, 41), (100, 15), (1000, 5)):
-        pairs = handoff_pairs(folders[n], runs)
+        pairs = handoff_pairs(folders[n], times(runs))
         ratios = [a / b for a, b in pairs]
-        handoff[n] = {
-            "pairs": len(pairs),
-            "a": quantile([a for a, _ in pairs], 0.5),
-            "b": quantile([b for _, b in pairs], 0.5),
-            "ratio": quantile(ratios, 0.5),
-            "q1": quantile(ratios, 0.25),
-            "q3": quantile(ratios, 0.75),
-        }
+        handoff[n] = summary(pairs)
+    pinning = {mb: summary(pinning_pairs(mb, times(21))) for mb in SIGNED_MB}
+    if SMOKE:
+        print("benchmark smoke: every measurement ran once")
+        shutil.rmtree(WORK, ignore_errors=True)
+        return
 
     yes = {True: "yes", False: "no"}
     lines = []
@@ -184,6 +254,11 @@ def main():
                      f"{h['pairs']} alternated pairs (interquartile range) | {h['ratio']:.3f} "
                      f"({h['q1']:.3f}–{h['q3']:.3f}); medians {h['a'] * 1000:.1f} ms / {h['b'] * 1000:.1f} ms | "
                      f"{target} | {met} |")
+    for mb in SIGNED_MB:
+        p = pinning[mb]
+        lines.append(f"| Start to launch beside a {mb} MB signed launcher: pinned / not pinned start program, median "
+                     f"of {p['pairs']} alternated pairs (interquartile range) | {p['ratio']:.3f} "
+                     f"({p['q1']:.3f}–{p['q3']:.3f}); medians {p['a'] * 1000:.1f} ms / {p['b'] * 1000:.1f} ms | - | - |")
     per_selection = selection[1000]["selection"] / 1000 * 1000
     per_floor = selection[1000]["floor"] / 1000 * 1000
     lines.append("")

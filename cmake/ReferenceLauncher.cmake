@@ -30,8 +30,12 @@ function(kes_add_reference_launcher target)
         return()
     endif()
     if(NOT ARG_EMPTY_LAUNCHER_ID AND NOT ARG_NO_LAUNCHER_ID)
+        set(keys "")
+        if(ARG_PUBLISHER_KEYS)
+            set(keys PUBLISHER_KEYS ${ARG_PUBLISHER_KEYS})
+        endif()
         kes_launcher_version_info(${target} VERSION ${ARG_VERSION} PRODUCT_NAME Kestrelwood LAUNCHER_ID ${ARG_LAUNCHER_ID}
-                                  PUBLISHER_KEYS ${ARG_PUBLISHER_KEYS})
+                                  ${keys})
         return()
     endif()
     # What kes_launcher_version_info cannot make: an empty identifier, or none.

@@ -70,6 +70,7 @@ def main(argv) -> int:
     ap.add_argument("--id-nuls", type=int, default=1, help="terminating NULs stored after the identifier")
     ap.add_argument("--id-claimed-length", type=int, help="wValueLength to claim for the identifier, in units")
     ap.add_argument("--id-hex", help="the identifier given as UTF-16LE bytes in hex (taken as is)")
+    ap.add_argument("--pad-to", type=int, default=0, help="zero bytes after the block, up to this resource size")
     args = ap.parse_args(argv)
 
     strings = []
@@ -96,7 +97,7 @@ def main(argv) -> int:
     fixed = fixed_file_info(parse_version(args.file_version), 2 if args.file_type == "dll" else 1, args.fixed_size)
     root = node("VS_VERSION_INFO", fixed, len(fixed), False, children)
     with open(args.out, "wb") as f:
-        f.write(root)
+        f.write(root + b"\0" * max(0, args.pad_to - len(root)))
     return 0
 
 

@@ -23,14 +23,17 @@ bool startsAsProgram(const LayoutReport& layout) {
 
 namespace {
 
-CandidateKind judge(Candidate& result, const std::string& path, const SelfTest& self, LayoutCheck checkLayout) {
+// The layout is checked through `held` when the caller holds the file, by
+// its path otherwise.
+CandidateKind judge(Candidate& result, const std::string& path, const SelfTest& self, LayoutCheck checkLayout,
+                    HANDLE held) {
     if (self.rule == SelfTest::Rule::SamePath && pathsEqualIgnoreCase(path, self.path)) {
         return CandidateKind::Self;
     }
     // A damaged file drops out like an unreadable one, and a file that is not
     // a PE image like a foreign one, before the platform's version library
     // can fault or stall on it.
-    result.layout = checkLayout(path);
+    result.layout = held != nullptr ? checkExecutableLayout(held) : checkLayout(path);
     switch (result.layout.verdict) {
     case LayoutVerdict::Readable:
         break;
@@ -67,8 +70,21 @@ CandidateKind judge(Candidate& result, const std::string& path, const SelfTest& 
 Candidate judgeCandidate(const std::string& path, const SelfTest& self, LayoutCheck checkLayout) {
     Candidate result;
     result.path = utf8ToWideStrict(path);
-    result.kind = judge(result, path, self, checkLayout);
+    result.kind = judge(result, path, self, checkLayout, nullptr);
     return result;
+}
+
+Candidate judgeHeldCandidate(HANDLE file, const std::wstring& path) {
+    Candidate result;
+    result.path = path;
+    const std::string narrowPath = wideToUtf8(path.data(), path.size());
+    result.kind = judge(result, narrowPath, SelfTest{}, checkExecutableLayout, file);
+    return result;
+}
+
+bool isSameLauncher(const Candidate& judged, const Candidate& again) {
+    return judged.kind == CandidateKind::Launcher && again.kind == CandidateKind::Launcher &&
+           again.info.packed == judged.info.packed && again.layout.machine == judged.layout.machine;
 }
 
 }  // namespace kes

@@ -36,9 +36,13 @@ bool guestOf(std::uint16_t native, std::uint16_t guest) {
                                             : native == IMAGE_FILE_MACHINE_ARM64 && guest == IMAGE_FILE_MACHINE_AMD64;
 }
 
-}  // namespace
+// What the platform says, asked once per process: the answer does not change
+// while a program runs, and a folder of many candidates would otherwise ask
+// it once for each.
+INIT_ONCE askedOnce = INIT_ONCE_STATIC_INIT;
+RunnableMachines asked;
 
-RunnableMachines runnableMachines() {
+RunnableMachines askPlatform() {
     RunnableMachines runnable;
     const HMODULE kernel32 = GetModuleHandleW(kKernel32);
     const auto isWow64Process2 = lookUpFunction<IsWow64Process2Function>(kernel32, "IsWow64Process2");
@@ -67,6 +71,18 @@ RunnableMachines runnableMachines() {
         }
     }
     return runnable;
+}
+
+BOOL CALLBACK askPlatformOnce(PINIT_ONCE, PVOID, PVOID*) {
+    asked = askPlatform();
+    return TRUE;
+}
+
+}  // namespace
+
+RunnableMachines runnableMachines() {
+    InitOnceExecuteOnce(&askedOnce, askPlatformOnce, nullptr, nullptr);
+    return asked;
 }
 
 }  // namespace kes

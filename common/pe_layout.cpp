@@ -39,13 +39,17 @@ LayoutReport checkExecutableLayout(const std::string& path) {
     const UniqueHandle file = makeUniqueFileHandle(CreateFileW(widePath.c_str(), GENERIC_READ,
                                                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    LayoutReport report;
     if (!file) {
+        LayoutReport report;
         report.error = GetLastError();
         return report;
     }
-    FileSource source{file.get()};
-    report = layout::walkExecutableLayout(source);
+    return checkExecutableLayout(file.get());
+}
+
+LayoutReport checkExecutableLayout(void* file) {
+    FileSource source{file};
+    LayoutReport report = layout::walkExecutableLayout(source);
     if (report.verdict == LayoutVerdict::Unreadable) {
         report.error = GetLastError();
     }

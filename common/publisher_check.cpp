@@ -16,24 +16,9 @@ SystemFunction signerFromChain{L"wintrust.dll", "WTHelperGetProvSignerFromChain"
 SystemFunction encodeObject{L"crypt32.dll", "CryptEncodeObjectEx"};
 SystemFunction hashCertificate{L"crypt32.dll", "CryptHashCertificate"};
 
-// What a pinned key makes irrelevant: whether the chain reaches a root this
-// computer trusts, and whether the certificates are still (or already) valid.
-bool isAcceptedStatus(LONG status) {
-    switch (static_cast<HRESULT>(status)) {
-    case S_OK:
-    case CERT_E_EXPIRED:
-    case CERT_E_VALIDITYPERIODNESTING:
-    case CERT_E_UNTRUSTEDROOT:
-    case CERT_E_CHAINING:
-    case CERT_E_UNTRUSTEDTESTROOT:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// The signer's key digest from the trust state.
-bool signerDigest(HANDLE state, KeyDigest& digest) {
+// The signer chain's error bits and its key digest, from the trust state.
+// A chain that cannot be read is no signature that holds.
+bool signerDigest(HANDLE state, KeyDigest& digest, DWORD& chainErrors) {
     const auto fromState = systemFunction<decltype(&WTHelperProvDataFromStateData)>(provDataFromState);
     const auto fromChain = systemFunction<decltype(&WTHelperGetProvSignerFromChain)>(signerFromChain);
     const auto encode = systemFunction<decltype(&CryptEncodeObjectEx)>(encodeObject);
@@ -44,9 +29,10 @@ bool signerDigest(HANDLE state, KeyDigest& digest) {
     CRYPT_PROVIDER_DATA* provider = fromState(state);
     CRYPT_PROVIDER_SGNR* signer = provider != nullptr ? fromChain(provider, 0, FALSE, 0) : nullptr;
     if (signer == nullptr || signer->csCertChain == 0 || signer->pasCertChain == nullptr ||
-        signer->pasCertChain[0].pCert == nullptr) {
+        signer->pasCertChain[0].pCert == nullptr || signer->pChainContext == nullptr) {
         return false;
     }
+    chainErrors = signer->pChainContext->TrustStatus.dwErrorStatus;
     BYTE* encoded = nullptr;
     DWORD encodedLength = 0;
     if (!encode(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO,
@@ -72,6 +58,26 @@ bool isPinned(const PublisherKeys& keys, const KeyDigest& digest) {
 
 }  // namespace
 
+bool isAcceptedTrustStatus(long status) {
+    switch (static_cast<HRESULT>(status)) {
+    case S_OK:
+    case CERT_E_EXPIRED:
+    case CERT_E_VALIDITYPERIODNESTING:
+    case CERT_E_UNTRUSTEDROOT:
+    case CERT_E_CHAINING:
+    case CERT_E_UNTRUSTEDTESTROOT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isAcceptedChainErrors(DWORD errors) {
+    constexpr DWORD kIrrelevant = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN |
+                                  CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_NOT_TIME_NESTED;
+    return (errors & ~kIrrelevant) == 0;
+}
+
 PublisherCheck checkPublisher(HANDLE file, const std::wstring& path, const PublisherKeys& keys) {
     PublisherCheck check;
     const auto verify = systemFunction<decltype(&WinVerifyTrust)>(winVerifyTrust);
@@ -94,11 +100,11 @@ PublisherCheck checkPublisher(HANDLE file, const std::wstring& path, const Publi
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     const HWND noWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
     check.status = verify(noWindow, &action, &data);
-    if (isAcceptedStatus(check.status)) {
-        check.haveSigner = signerDigest(data.hWVTStateData, check.signer);
-        check.verdict = !check.haveSigner                ? PublisherVerdict::Invalid
-                        : isPinned(keys, check.signer) ? PublisherVerdict::Passed
-                                                       : PublisherVerdict::OtherKey;
+    if (isAcceptedTrustStatus(check.status)) {
+        check.haveSigner = signerDigest(data.hWVTStateData, check.signer, check.chainErrors);
+        check.verdict = !check.haveSigner || !isAcceptedChainErrors(check.chainErrors) ? PublisherVerdict::Invalid
+                        : isPinned(keys, check.signer)                                 ? PublisherVerdict::Passed
+                                                                                       : PublisherVerdict::OtherKey;
     } else {
         check.verdict = check.status == TRUST_E_NOSIGNATURE || check.status == TRUST_E_SUBJECT_FORM_UNKNOWN
                             ? PublisherVerdict::Unsigned
@@ -122,20 +128,11 @@ const char* publisherVerdictText(PublisherVerdict verdict) {
         return "signed with a key that is not pinned";
     case PublisherVerdict::Unavailable:
         return "wintrust.dll or crypt32.dll not loaded";
+    case PublisherVerdict::Changed:
+        return "changed since it was judged";
     default:
         return "cannot be opened alone";
     }
-}
-
-PublisherCheck holdAndCheckPublisher(const std::wstring& path, const PublisherKeys& keys, UniqueHandle& held) {
-    held = openHeldForStart(path);
-    if (!held) {
-        PublisherCheck check;
-        check.verdict = PublisherVerdict::NotHeld;
-        check.status = static_cast<long>(GetLastError());
-        return check;
-    }
-    return checkPublisher(held.get(), path, keys);
 }
 
 UniqueHandle openHeldForStart(const std::wstring& path) {

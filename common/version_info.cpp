@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "common/encoding.h"
 #include "common/version_library.h"
@@ -56,11 +57,39 @@ VersionBlock readVersionBlock(const std::string& path) {
     return block;
 }
 
+OwnVersionBlock readOwnVersionBlock() {
+    return readModuleVersionBlock(GetModuleHandleW(nullptr));
+}
+
+OwnVersionBlock readModuleVersionBlock(void* module) {
+    OwnVersionBlock own;
+    const auto image = static_cast<HMODULE>(module);
+    const HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16));
+    const HGLOBAL loaded = found != nullptr ? LoadResource(image, found) : nullptr;
+    const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
+    const DWORD size = data != nullptr ? SizeofResource(image, found) : 0;
+    if (size == 0) {
+        own.error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_RESOURCE_DATA_NOT_FOUND;
+        return own;
+    }
+    // A block's length is a 16-bit count, so nothing past the bound belongs
+    // to it; the copy is writable, as the platform's queries expect, and has
+    // the same room behind it as a block read from a file.
+    const std::size_t kept = size < kLargestVersionInfo ? size : kLargestVersionInfo;
+    own.block.bytes.reset(new unsigned char[kept + kQueryOverrun]);
+    std::memcpy(own.block.bytes.get(), data, kept);
+    own.block.size = kept;
+    return own;
+}
+
 const void* findVersionValue(const VersionBlock& block, const wchar_t* query, std::size_t unitSize, unsigned& count) {
     void* value = nullptr;
     UINT claimed = 0;
     count = 0;
-    if (block.size == 0 || !systemVersionLibrary().query(block.bytes.get(), query, &value, &claimed) ||
+    // A block from the program's own image is there even when the platform's
+    // version library could not be loaded; without it nothing can be found.
+    const VersionLibrary& version = systemVersionLibrary();
+    if (block.size == 0 || version.query == nullptr || !version.query(block.bytes.get(), query, &value, &claimed) ||
         value == nullptr) {
         return nullptr;
     }

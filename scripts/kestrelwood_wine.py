@@ -1,6 +1,7 @@
 """Helpers of the demo, the benchmark and the Python-driven tests: running
 Windows programs under the build tree's Wine, laying out game folders, reading
 launcher records."""
+import hashlib
 import json
 import os
 import re
@@ -52,6 +53,21 @@ def fresh_dir(name):
     shutil.rmtree(path, ignore_errors=True)
     os.makedirs(path)
     return path
+
+
+KEYS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fixtures", "keys")
+
+
+def key_digest(publisher):
+    """The SHA-256 of a test publisher's DER SubjectPublicKeyInfo, as openssl
+    (not the code under test) computes it: the digest that KesPublisherKeys
+    takes."""
+    cert = os.path.join(KEYS, f"{publisher}.cert.pem")
+    pem = subprocess.run(["openssl", "x509", "-in", cert, "-pubkey", "-noout"], stdout=subprocess.PIPE,
+                         check=True).stdout
+    der = subprocess.run(["openssl", "pkey", "-pubin", "-outform", "der"], input=pem, stdout=subprocess.PIPE,
+                         check=True).stdout
+    return hashlib.sha256(der).hexdigest()
 
 
 def place(folder, built_name, as_name):

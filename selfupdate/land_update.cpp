@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "common/encoding.h"
+#include "common/launcher_judgement.h"
+#include "common/pe_layout.h"
 #include "common/publisher_check.h"
 #include "common/win_owners.h"
 #include "debug_log.h"
@@ -118,10 +121,12 @@ const char* nameProblem(const std::wstring& name) {
     return nullptr;
 }
 
-// The judgement of the start program and the scan, with what a landing adds:
-// a whole image, newer than the running launcher. 0 when it passes.
-std::int32_t judgeDownload(const std::string& path, const LauncherVersionInfo& self, const char* which) {
-    const Candidate judged = judgeCandidate(path, SelfTest{});
+// The judgement of the start program and the scan, of a file that the
+// landing holds, with what a landing adds: a whole image, newer than the
+// running launcher. 0 when it passes.
+std::int32_t judgeDownload(HANDLE held, const std::wstring& path, const LauncherVersionInfo& self,
+                           const char* which) {
+    const Candidate judged = judgeHeldCandidate(held, path);
     switch (judged.kind) {
     case CandidateKind::Launcher:
         break;
@@ -155,14 +160,14 @@ std::int32_t judgeDownload(const std::string& path, const LauncherVersionInfo& s
     return 0;
 }
 
-// With publisher pinning, the file must also be signed with one of the
-// running launcher's keys. 0 when it passes or nothing is pinned.
-std::int32_t judgePublisher(const std::string& path, const PublisherKeys& keys, const char* which) {
+// With publisher pinning, the file that the landing holds must also be
+// signed with one of the running launcher's keys. 0 when it passes or
+// nothing is pinned.
+std::int32_t judgePublisher(HANDLE held, const std::wstring& path, const PublisherKeys& keys, const char* which) {
     if (!keys.pinned) {
         return 0;
     }
-    UniqueHandle held;
-    const PublisherCheck check = holdAndCheckPublisher(utf8ToWide(path), keys, held);
+    const PublisherCheck check = checkPublisher(held, path, keys);
     if (check.verdict == PublisherVerdict::Passed) {
         return 0;
     }
@@ -178,13 +183,13 @@ UniqueHandle openForReading(const std::wstring& path, DWORD share) {
         CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
-Comparison compareFiles(const std::wstring& a, const std::wstring& b) {
-    const DWORD anyone = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    const UniqueHandle first = openForReading(a, anyone);
-    const UniqueHandle second = openForReading(b, anyone);
+// Both files from their first byte; each handle's file pointer is moved.
+Comparison compareHandles(HANDLE first, HANDLE second) {
     LARGE_INTEGER firstSize{};
     LARGE_INTEGER secondSize{};
-    if (!first || !second || !GetFileSizeEx(first.get(), &firstSize) || !GetFileSizeEx(second.get(), &secondSize)) {
+    const LARGE_INTEGER start{};
+    if (!GetFileSizeEx(first, &firstSize) || !GetFileSizeEx(second, &secondSize) ||
+        !SetFilePointerEx(first, start, nullptr, FILE_BEGIN) || !SetFilePointerEx(second, start, nullptr, FILE_BEGIN)) {
         return Comparison::Unreadable;
     }
     if (firstSize.QuadPart != secondSize.QuadPart) {
@@ -195,8 +200,8 @@ Comparison compareFiles(const std::wstring& a, const std::wstring& b) {
     for (;;) {
         DWORD gotLeft = 0;
         DWORD gotRight = 0;
-        if (!ReadFile(first.get(), left, sizeof left, &gotLeft, nullptr) ||
-            !ReadFile(second.get(), right, sizeof right, &gotRight, nullptr)) {
+        if (!ReadFile(first, left, sizeof left, &gotLeft, nullptr) ||
+            !ReadFile(second, right, sizeof right, &gotRight, nullptr)) {
             return Comparison::Unreadable;
         }
         if (gotLeft != gotRight || std::memcmp(left, right, gotLeft) != 0) {
@@ -209,8 +214,9 @@ Comparison compareFiles(const std::wstring& a, const std::wstring& b) {
 }
 
 // A file already under the final name: the same bytes mean "landed before".
-std::int32_t existingTarget(const std::wstring& source, const std::wstring& target, const std::string& name) {
-    if (compareFiles(source, target) == Comparison::Same) {
+std::int32_t existingTarget(HANDLE source, const std::wstring& target, const std::string& name) {
+    const UniqueHandle existing = openForReading(target, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    if (existing && compareHandles(source, existing.get()) == Comparison::Same) {
         debugLogf("land: %s already holds these bytes" KES_DASH "nothing to do", name.c_str());
         return 1;
     }
@@ -219,16 +225,30 @@ std::int32_t existingTarget(const std::wstring& source, const std::wstring& targ
     return KES_ERROR_NAME_TAKEN;
 }
 
-// The staging file goes, whoever made it; a file that a reader still holds
-// stays for the next landing or pruning.
-void removeStaging(const std::wstring& staging, std::uint32_t retryMs) {
-    const DWORD error = retryWhileInUse("removing the staging file", retryMs, [&]() -> DWORD {
-        return DeleteFileW(staging.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : GetLastError();
-    });
-    if (error != ERROR_SUCCESS) {
-        debugLogf("land: staging file %s kept by another program (GLE=%lu)" KES_DASH "pruning removes it later",
-                  wideToUtf8(staging.data(), staging.size()).c_str(), static_cast<unsigned long>(error));
+// The staging file that this landing made and holds goes when its handle is
+// closed; readers that let deleters in may still have it open until then.
+void discardHeldStaging(UniqueHandle& staged) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    if (!SetFileInformationByHandle(staged.get(), FileDispositionInfo, &disposition, sizeof disposition)) {
+        debugLogf("land: staging file cannot be removed (GLE=%lu)" KES_DASH "pruning removes it later",
+                  GetLastError());
     }
+    staged.reset();
+}
+
+// Renames the held file, never over an existing one: ERROR_SUCCESS or the
+// Windows error (ERROR_ALREADY_EXISTS when the name is taken).
+DWORD renameHeld(HANDLE file, const std::wstring& target) {
+    const std::size_t bytes = sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t);
+    const std::unique_ptr<unsigned char[]> buffer(new unsigned char[bytes]());
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::memcpy(rename->FileName, target.c_str(), (target.size() + 1) * sizeof(wchar_t));
+    return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(bytes)) ? ERROR_SUCCESS
+                                                                                               : GetLastError();
 }
 
 }  // namespace
@@ -266,10 +286,18 @@ std::int32_t landUpdateWith(const std::string& downloadedPath, const std::string
         debugLog("land: this launcher cannot be judged" KES_DASH "refused");
         return KES_ERROR_SELF;
     }
-    if (const std::int32_t refused = judgeDownload(downloadedPath, self.info, "download")) {
+    // The download is held from its judgement to the end of the copy, with
+    // readers let in and writers and deleters kept out, so that what is
+    // copied is what was judged and checked.
+    const UniqueHandle source = openForReading(download, FILE_SHARE_READ);
+    if (!source) {
+        debugLogf("land: download unreadable or being written (GLE=%lu)" KES_DASH "refused", GetLastError());
+        return KES_ERROR_UNREADABLE;
+    }
+    if (const std::int32_t refused = judgeDownload(source.get(), download, self.info, "download")) {
         return refused;
     }
-    if (const std::int32_t refused = judgePublisher(downloadedPath, self.keys, "download")) {
+    if (const std::int32_t refused = judgePublisher(source.get(), download, self.keys, "download")) {
         return refused;
     }
     if (const char* problem = nameProblem(name)) {
@@ -284,24 +312,22 @@ std::int32_t landUpdateWith(const std::string& downloadedPath, const std::string
         return KES_ERROR_BAD_NAME;
     }
     if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        return existingTarget(download, target, fileName);
+        return existingTarget(source.get(), target, fileName);
     }
 
     // Copied rather than moved, so that the new file takes the folder's
-    // permissions; readers may look while it is written.
-    const UniqueHandle source = openForReading(download, FILE_SHARE_READ);
-    if (!source) {
-        debugLogf("land: download cannot be opened (GLE=%lu)" KES_DASH "refused", GetLastError());
-        return KES_ERROR_UNREADABLE;
-    }
+    // permissions. From its creation to its rename one handle holds the
+    // staging file, shared for reading only: nothing else can write, rename
+    // or delete it, and the rename goes through that handle.
     UniqueHandle staged;
     DWORD error = retryWhileInUse("creating the staging file", retryMs, [&]() -> DWORD {
         // A staging file of an earlier attempt goes first.
         if (!DeleteFileW(staging.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
             return GetLastError();
         }
-        staged = makeUniqueFileHandle(CreateFileW(staging.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        staged = makeUniqueFileHandle(CreateFileW(staging.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                                  FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                                  nullptr));
         return staged ? ERROR_SUCCESS : GetLastError();
     });
     if (error != ERROR_SUCCESS) {
@@ -309,41 +335,47 @@ std::int32_t landUpdateWith(const std::string& downloadedPath, const std::string
                   static_cast<unsigned long>(error));
         return isInUse(error) ? KES_ERROR_BUSY : KES_ERROR_IO;
     }
-    error = copy(source.get(), staged.get());
+    // The judgement moved the download's file pointer.
+    const LARGE_INTEGER start{};
+    error = SetFilePointerEx(source.get(), start, nullptr, FILE_BEGIN) ? copy(source.get(), staged.get())
+                                                                       : GetLastError();
     if (error == ERROR_SUCCESS && !FlushFileBuffers(staged.get())) {
         error = GetLastError();
     }
-    staged.reset();
     if (error != ERROR_SUCCESS) {
         debugLogf("land: copying into the staging file failed (GLE=%lu)" KES_DASH "refused",
                   static_cast<unsigned long>(error));
-        removeStaging(staging, retryMs);
+        discardHeldStaging(staged);
         return KES_ERROR_IO;
     }
-    // What lies in the folder is judged, not what was downloaded: the
-    // download may have changed since, or the copy gone wrong.
-    const std::string stagedPath = wideToUtf8(staging.data(), staging.size());
-    if (judgeDownload(stagedPath, self.info, "staged copy") != 0) {
-        removeStaging(staging, retryMs);
+    // What lies in the folder is judged again, through the handle that holds
+    // it: the copy may have gone wrong. The platform's version calls open a
+    // file by its path and cannot while it is held for writing, so the
+    // staged copy must be the judged download byte for byte, with an intact
+    // layout of its own, and signed as the download is.
+    const bool whole = compareHandles(source.get(), staged.get()) == Comparison::Same &&
+                       checkExecutableLayout(staged.get()).verdict == LayoutVerdict::Readable;
+    if (!whole) {
+        debugLog("land: staged copy differs from the download or is damaged" KES_DASH "refused");
+        discardHeldStaging(staged);
         return KES_ERROR_STAGED_COPY_BAD;
     }
-    if (const std::int32_t refused = judgePublisher(stagedPath, self.keys, "staged copy")) {
-        removeStaging(staging, retryMs);
+    if (const std::int32_t refused = judgePublisher(staged.get(), staging, self.keys, "staged copy")) {
+        discardHeldStaging(staged);
         return refused;
     }
-    error = retryWhileInUse("renaming the staging file", retryMs, [&]() -> DWORD {
-        return MoveFileExW(staging.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) ? ERROR_SUCCESS : GetLastError();
-    });
+    error = retryWhileInUse("renaming the staging file", retryMs,
+                            [&]() -> DWORD { return renameHeld(staged.get(), target); });
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
         // Another landing was quicker.
-        const std::int32_t result = existingTarget(staging, target, fileName);
-        removeStaging(staging, retryMs);
+        const std::int32_t result = existingTarget(staged.get(), target, fileName);
+        discardHeldStaging(staged);
         return result;
     }
     if (error != ERROR_SUCCESS) {
         debugLogf("land: renaming to %s failed (GLE=%lu)" KES_DASH "refused", fileName.c_str(),
                   static_cast<unsigned long>(error));
-        removeStaging(staging, retryMs);
+        discardHeldStaging(staged);
         return isInUse(error) ? KES_ERROR_BUSY : KES_ERROR_IO;
     }
     debugLogf("land: %s landed", fileName.c_str());

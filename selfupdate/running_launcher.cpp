@@ -14,8 +14,10 @@ RunningLauncher runningLauncher() {
         return self;
     }
     self.folder = parentDirectory(self.path);
-    // One read of the version block for the version and the pinned keys.
-    const VersionBlock block = readVersionBlock(self.path);
+    // One read of the version block, from the loaded image, for the version
+    // and the pinned keys: the file at the path may have been replaced.
+    const OwnVersionBlock own = readOwnVersionBlock();
+    const VersionBlock& block = own.block;
     self.info = launcherVersionInfoOf(block);
     if (!self.info.valid || !isLauncherFamilyId(self.info.launcherId)) {
         debugLog("self is not a launcher of the family (no valid version resource with " KES_LAUNCHER_ID_KEY ")");

@@ -7,6 +7,7 @@
 
 #include "common/command_line.h"
 #include "common/encoding.h"
+#include "common/held_launcher.h"
 #include "common/launcher_family.h"
 #include "common/path_compare.h"
 #include "common/publisher_check.h"
@@ -45,11 +46,10 @@ bool ownCommandLineHasSkipFlag() {
     return false;
 }
 
-// The siblings of the family that are newer than the running launcher, in
-// listing order, and how many of the family there are.
+// The siblings of the family that are newer than the running launcher, as
+// judged, in listing order, and how many of the family there are.
 struct Sibling {
-    std::string path;
-    std::uint64_t version = 0;
+    Candidate judged;
     bool tried = false;
 };
 
@@ -63,7 +63,7 @@ struct ScanResult {
 Sibling* bestUntried(std::vector<Sibling>& newer) {
     Sibling* best = nullptr;
     for (Sibling& sibling : newer) {
-        if (!sibling.tried && (best == nullptr || best->version < sibling.version)) {
+        if (!sibling.tried && (best == nullptr || best->judged.info.packed < sibling.judged.info.packed)) {
             best = &sibling;
         }
     }
@@ -77,12 +77,12 @@ ScanResult scanSiblings(const std::string& selfPath, std::uint64_t selfVersion) 
         // The running launcher is neither read again nor counted. A damaged
         // sibling is not counted, and the platform's version library never
         // gets to fault on it; nor is one that this computer cannot start.
-        const Candidate judged = judgeCandidate(sibling, self);
+        Candidate judged = judgeCandidate(sibling, self);
         if (judged.kind != CandidateKind::Launcher) {
             continue;
         }
         if (selfVersion < judged.info.packed) {
-            scan.newer.push_back({sibling, judged.info.packed});
+            scan.newer.push_back({std::move(judged)});
         }
         ++scan.familyCount;
     }
@@ -106,10 +106,11 @@ bool scanAndHandOver(bool skipFlagPresent) {
     if (versionLibraryError != ERROR_SUCCESS) {
         debugLogf("version library not loaded from the system folder: GLE=%lu", versionLibraryError);
     }
-    // One read of this launcher's version block for its version and its
-    // pinned publisher keys.
-    const VersionBlock selfBlock = readVersionBlock(selfPath);
-    const LauncherVersionInfo self = launcherVersionInfoOf(selfBlock);
+    // One read of this launcher's version block, from its loaded image, for
+    // its version and its pinned publisher keys: the file at its path may
+    // have been replaced since it started.
+    const OwnVersionBlock own = readOwnVersionBlock();
+    const LauncherVersionInfo self = launcherVersionInfoOf(own.block);
     if (!self.valid) {
         debugLog("self has no valid VS_VERSIONINFO" KES_DASH "bypassing scan");
         return false;
@@ -124,27 +125,28 @@ bool scanAndHandOver(bool skipFlagPresent) {
     debugLogf("scan: %d sibling keslauncher(s) found", scan.familyCount);
     // With publisher pinning, the newest of the newer launchers whose
     // signature passes, held open until it has started.
-    const PublisherKeys keys = publisherKeysOf(selfBlock);
+    const PublisherKeys keys = publisherKeysOf(own.block);
     Sibling* best = bestUntried(scan.newer);
     UniqueHandle held;
     for (; keys.pinned && best != nullptr; best = bestUntried(scan.newer)) {
         best->tried = true;
-        const PublisherCheck check = holdAndCheckPublisher(utf8ToWide(best->path), keys, held);
+        const PublisherCheck check = holdAndCheckLauncher(best->judged, keys, held);
         if (check.verdict == PublisherVerdict::Passed) {
             break;
         }
-        debugLogf("publisher: %s refused (%s, 0x%08lX)" KES_DASH "passed over", best->path.c_str(),
+        const std::string path = wideToUtf8(best->judged.path.data(), best->judged.path.size());
+        debugLogf("publisher: %s refused (%s, 0x%08lX)" KES_DASH "passed over", path.c_str(),
                   publisherVerdictText(check.verdict), static_cast<unsigned long>(check.status));
     }
     if (best == nullptr) {
         debugLog("self is newest" KES_DASH "continuing normally");
         return false;
     }
-    debugLogf("delegating to newer launcher: %s", best->path.c_str());
+    const std::wstring& launcher = best->judged.path;
+    debugLogf("delegating to newer launcher: %s", wideToUtf8(launcher.data(), launcher.size()).c_str());
 
     // The quoted launcher path, every forwarded argument quoted (each skip
     // flag dropped), then exactly one unquoted skip flag.
-    const std::wstring launcher = utf8ToWide(best->path);
     const ForwardedArguments forwarded = forwardedArguments(kSkipSelfUpdateFlagW);
     if (!forwarded.split) {
         debugLog("delegation failed" KES_DASH "falling back to self");

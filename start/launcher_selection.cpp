@@ -1,6 +1,6 @@
 #include "start/launcher_selection.h"
 
-#include "common/publisher_check.h"
+#include "common/held_launcher.h"
 
 namespace kes {
 
@@ -26,6 +26,7 @@ PublishedLauncher selectNewestPublishedLauncher(const std::vector<std::string>& 
 }
 
 PublishedLauncher choosePublishedLauncher(const std::vector<Candidate>& judged, const PublisherKeys& keys) {
+    PublishedLauncher chosen;
     // The launchers not checked yet; the best of them is checked next.
     std::vector<const Candidate*> untried;
     for (const Candidate& candidate : judged) {
@@ -44,12 +45,14 @@ PublishedLauncher choosePublishedLauncher(const std::vector<Candidate>& judged, 
         const Candidate* best = untried[at];
         untried[at] = untried.back();
         untried.pop_back();
-        PublishedLauncher chosen{best->path, {}};
-        if (holdAndCheckPublisher(chosen.path, keys, chosen.held).verdict == PublisherVerdict::Passed) {
+        const PublisherCheck check = holdAndCheckLauncher(*best, keys, chosen.held);
+        if (check.verdict == PublisherVerdict::Passed) {
+            chosen.path = best->path;
             return chosen;
         }
+        chosen.refused.push_back({best->path, check});
     }
-    return {};
+    return chosen;
 }
 
 }  // namespace kes

@@ -7,8 +7,11 @@
 
 #include "common/app_identity.h"
 #include "common/encoding.h"
+#include "common/number_text.h"
 #include "common/publisher_keys.h"
 #include "common/sibling_executables.h"
+#include "common/version_info.h"
+#include "start/debug_output.h"
 #include "start/launch.h"
 #include "start/launcher_selection.h"
 #include "start/message_box.h"
@@ -22,6 +25,11 @@ constexpr wchar_t kLauncherNotFound[] =
     L"Keep KestrelwoodStart.exe in the game folder alongside the launcher.\n"
     L"If files are missing, extract the complete game download again.";
 
+constexpr wchar_t kNoSignedLauncher[] =
+    L"No Kestrelwood launcher signed by the game's publisher was found.\n\n"
+    L"The game folder may hold a changed or foreign launcher.\n"
+    L"Extract the complete game download again.";
+
 // The folder part of the self path: everything before the last '\' or '/'.
 // Unlike parentDirectory, a path without a separator gives an empty folder.
 std::wstring installFolderOf(const std::wstring& selfPath) {
@@ -30,6 +38,32 @@ std::wstring installFolderOf(const std::wstring& selfPath) {
         return {};
     }
     return selfPath.substr(0, last);
+}
+
+std::string utf8Of(const std::wstring& text) {
+    return wideToUtf8(text.data(), text.size());
+}
+
+// "0x800B0100", as the routine's log writes a status.
+std::string statusText(long status) {
+    std::string text = "0x" + utf8Of(unsignedToText(static_cast<unsigned long>(status), 16, 8));
+    for (char& c : text) {
+        c = c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    return text;
+}
+
+// One line for each launcher that pinning refused, with why and by whom it
+// is signed, so that support can tell a missing launcher from a changed one.
+void reportRefusals(const std::vector<RefusedLauncher>& refused) {
+    for (const RefusedLauncher& launcher : refused) {
+        std::string line = "publisher: " + utf8Of(launcher.path) + " refused (" +
+                           publisherVerdictText(launcher.check.verdict) + ", " + statusText(launcher.check.status);
+        if (launcher.check.haveSigner) {
+            line += ", signer " + digestText(launcher.check.signer);
+        }
+        writeDebugLine(line + ") -- passed over");
+    }
 }
 
 }  // namespace
@@ -45,15 +79,40 @@ int runStartFlow() {
         applyAppUserModelId(makeAppUserModelId(installFolder));
     }
 
+    // Without its own path the program does not know its folder, and an
+    // empty folder would search the root of the current drive.
+    if (installFolder.empty()) {
+        writeDebugLine("own path cannot be read (260 characters or more, or not UTF-16) -- no folder searched");
+        showStartWarning(kLauncherNotFound);
+        return 1;
+    }
+    // Whether publisher keys are pinned is read from the image that runs, not
+    // from the file at its path; a block that cannot be read pins to nothing.
+    const OwnVersionBlock own = readOwnVersionBlock();
+    if (!launcherVersionInfoOf(own.block).valid) {
+        writeDebugLine("own version block cannot be read from the image (Windows error " +
+                       utf8Of(unsignedToText(own.error, 10)) + ") -- nothing started");
+        showStartWarning(kLauncherNotFound);
+        return 1;
+    }
+    const PublisherKeys keys = publisherKeysOf(own.block);
+
     const std::string installFolderUtf8 = wideToUtf8(installFolder.data(), installFolder.size());
     const std::vector<std::string> candidates = listSiblingExecutables(installFolderUtf8);
-    // A start program whose version resource pins publisher keys starts only
-    // a launcher signed with one of them, held open until it has started.
-    const PublisherKeys keys = readPublisherKeys(selfPathUtf8);
-    const PublishedLauncher chosen = keys.pinned ? selectNewestPublishedLauncher(candidates, selfPath, keys)
-                                                 : PublishedLauncher{selectNewestLauncher(candidates, selfPath), {}};
+    if (!keys.pinned) {
+        const std::wstring chosen = selectNewestLauncher(candidates, selfPath);
+        if (chosen.empty()) {
+            showStartWarning(kLauncherNotFound);
+            return 1;
+        }
+        return launchLauncher(chosen);
+    }
+    // Pinned: only a launcher signed with one of the keys, held open from its
+    // judgement until it has started.
+    const PublishedLauncher chosen = selectNewestPublishedLauncher(candidates, selfPath, keys);
+    reportRefusals(chosen.refused);
     if (chosen.path.empty()) {
-        showStartWarning(kLauncherNotFound);
+        showStartWarning(chosen.refused.empty() ? kLauncherNotFound : kNoSignedLauncher);
         return 1;
     }
     return launchLauncher(chosen.path);

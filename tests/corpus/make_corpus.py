@@ -398,6 +398,20 @@ def damaged_walks(newer, files):
     add("data_size_wraps", patched(newer.data, newer.data_entry + 4, "<I", 0xFFFFFFF0), "rejected")
 
 
+def data_past_the_file(newer, files):
+    """The version data runs past its section's raw data and 4 KiB past the
+    end of the file, while the image, a megabyte larger in memory than before
+    (its last section too), still holds it: only the file's own end shows
+    that the bytes are not there. Appended as (name, bytes, base, verdict,
+    (may count, may win))."""
+    roomy = bytearray(newer.data)
+    last_section = newer.section_table + 40 * (len(newer.sections) - 1)
+    struct.pack_into("<I", roomy, last_section + 8, struct.unpack_from("<I", roomy, last_section + 8)[0] + (1 << 20))
+    struct.pack_into("<I", roomy, newer.pe_offset + 24 + 56, newer.image_size + (1 << 20))
+    struct.pack_into("<I", roomy, newer.data_entry + 4, len(newer.data) - newer.version + 0x1000)
+    files.append((f"{len(files):03d}_crafted_data_past_file_inside_image.exe", bytes(roomy), newer, "rejected", (0, 0)))
+
+
 def many_languages(strings, languages, version):
     """A resource tree laid out as old linkers write it, every directory
     first and every data entry after them: `strings` string tables, and the
@@ -455,6 +469,7 @@ def main(argv):
     files.append((f"{len(files):03d}_crafted_200_string_tables_100_languages.exe",
                   with_resource_section(newer[0], 65536, many_languages(200, 100, version)), newer[0], "readable",
                   (1, 1)))
+    data_past_the_file(newer[0], files)
     for name, content, _, _, _ in files:
         with open(os.path.join(args.out, name), "wb") as f:
             f.write(content)

@@ -309,14 +309,33 @@ class DeepPath(unittest.TestCase):
     def test_own_path_too_long_to_read(self):
         # Wine's CreateProcessW refuses application paths this long, so the
         # launcher is started from the Unix side and its writes are read from
-        # Wine's own debug-string trace instead of the capture tool.
-        folder = kt.deep_folder("selfupdate_deep", "L10.exe", 300)
-        kt.place(folder, "ref_1_0_0_0.exe", "L10.exe")
-        kt.place(folder, "ref_2_0_0_0.exe", "L20.exe")
-        code, _, err = kt.run_wine(os.path.join(folder, "L10.exe"), env_extra={"WINEDEBUG": "+debugstr"})
-        writes = re.findall(rb'OutputDebugStringA "((?:[^"\\]|\\.)*)"', err)
-        self.assertEqual(writes, [TAG, b"getSelfPath failed", b"\\n"])
-        self.assertEqual(kt.started_launchers(folder), ["L10.exe"])
+        # Wine's own debug-string trace instead of the capture tool. A newer
+        # launcher in the root of the drive is never handed over to, and
+        # nothing lands or is pruned.
+        root = os.path.join(kt.DRIVE_C, f"KesRootLauncher-{os.getpid()}.exe")
+        kt.place(kt.DRIVE_C, "ref_2_0_0_0.exe", os.path.basename(root))
+        try:
+            folder = kt.deep_folder("selfupdate_deep", "L10.exe", 300)
+            kt.place(folder, "ref_1_0_0_0.exe", "L10.exe")
+            kt.place(folder, "ref_2_0_0_0.exe", "L20.exe")
+            code, _, err = kt.run_wine(os.path.join(folder, "L10.exe"), cwd=folder,
+                                       env_extra={"WINEDEBUG": "+debugstr"})
+            writes = re.findall(rb'OutputDebugStringA "((?:[^"\\]|\\.)*)"', err)
+            self.assertEqual(writes, [TAG, b"getSelfPath failed", b"\\n"])
+            self.assertEqual(kt.started_launchers(folder), ["L10.exe"])
+            self.assertIsNone(kt.read_record(root, timeout=0.5))
+            folder = kt.deep_folder("selfupdate_deep_cycle", "L12.exe", 271)
+            kt.place(folder, "lifecycle_probe_1_2_0_0.exe", "L12.exe")
+            download = kt.windows_path(os.path.join(kt.BIN, "fx_family_2_0_0_0.exe"))
+            for args in (["land", download, "L20.exe", "0"], ["prune", "2"]):
+                code, out, _ = kt.run_wine(os.path.join(folder, "L12.exe"), args, cwd=folder)
+                self.assertEqual((code, out.strip().splitlines()[-1]), (0, b"result -2"), args)
+                self.assertEqual(sorted(os.listdir(folder)), ["L12.exe"], args)
+            self.assertTrue(os.path.exists(root))
+        finally:
+            for leftover in (root, root + kt.RECORD_SUFFIX):
+                if os.path.exists(leftover):
+                    os.remove(leftover)
 
 
 class DebugLog(unittest.TestCase):

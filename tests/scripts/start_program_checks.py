@@ -3,12 +3,10 @@
 and resources read with Debian's pefile, and its behaviour under Wine that the
 GoogleTest suites cannot see from inside (message box arguments and the
 application identity, via Wine's relay trace; DLL planting; deep paths)."""
-import hashlib
 import json
 import os
 import shutil
 import struct
-import subprocess
 import sys
 import threading
 import unittest
@@ -21,6 +19,9 @@ import pefile  # noqa: E402
 
 START = os.path.join(kt.BIN, "KestrelwoodStart.exe")
 
+NO_SIGNED_LAUNCHER = ("No Kestrelwood launcher signed by the game's publisher was found.\n\n"
+                      "The game folder may hold a changed or foreign launcher.\n"
+                      "Extract the complete game download again.")
 NOT_FOUND = ("The Kestrelwood launcher could not be found.\n\n"
              "Keep KestrelwoodStart.exe in the game folder alongside the launcher.\n"
              "If files are missing, extract the complete game download again.")
@@ -214,6 +215,29 @@ class RelayTrace(unittest.TestCase):
                 code, out, _ = kt.run_wine(os.path.join(kt.BIN, "kes-inspect.exe"), [kt.windows_path(folder), "--json"])
                 self.assertEqual(json.loads(out.decode("utf-8"))["identity"], expected)
 
+    def test_pinning_that_refuses_every_launcher_says_so(self):
+        # (start program, files, box, debug lines that must appear)
+        rows = (("KestrelwoodStart_pinned.exe", [("fx_family_5_0_0_0.exe", "L50.exe"),
+                                                 ("fx_signed_other_4_0_0_0.exe", "L40.exe")], NO_SIGNED_LAUNCHER,
+                 [b"L50.exe refused (not signed, 0x800B0100) -- passed over",
+                  b"L40.exe refused (signed with a key that is not pinned, 0x00000000, signer " +
+                  kt.key_digest("other").encode() + b") -- passed over"]),
+                # Nothing of the family: nothing was refused.
+                ("KestrelwoodStart_pinned.exe", [("fx_other_family.exe", "Other.exe")], NOT_FOUND, []))
+        for start, files, box, lines in rows:
+            with self.subTest(box=box[:20], files=files):
+                folder = kt.fresh_dir("relay_pinned_refusal")
+                kt.place(folder, start, "KestrelwoodStart.exe")
+                for built, name in files:
+                    kt.place(folder, built, name)
+                exe = os.path.join(folder, "KestrelwoodStart.exe")
+                code, _, err = kt.run_wine(exe, cwd=folder, env_extra={"WINEDEBUG": "+relay,+debugstr"})
+                self.assertEqual(code, 1)
+                self.assertEqual(self.message_boxes(err), [(0, [box, "Kestrelwood"], 0x30)])
+                for line in lines:
+                    self.assertIn(line, err)
+                self.assertEqual(kt.started_launchers(folder), [])
+
     def test_could_not_start_box_with_windows_error_193(self):
         folder = kt.fresh_dir("relay_193")
         kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
@@ -395,13 +419,7 @@ class Inspect(unittest.TestCase):
         for built, name in (("fx_signed_2_0_0_0.exe", "L20.exe"), ("fx_family_5_0_0_0.exe", "L50.exe"),
                             ("fx_signed_other_4_0_0_0.exe", "L40.exe"), ("fx_family_1_0_0_0.exe", "L10.exe")):
             kt.place(folder, built, name)
-        keys = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures", "keys")
-        digests = {}
-        for publisher in ("studio", "other"):
-            der = subprocess.run(f'openssl x509 -in "{keys}/{publisher}.cert.pem" -pubkey -noout | '
-                                 'openssl pkey -pubin -outform der', shell=True, stdout=subprocess.PIPE,
-                                 check=True).stdout
-            digests[publisher] = hashlib.sha256(der).hexdigest()
+        digests = {publisher: kt.key_digest(publisher) for publisher in ("studio", "other")}
         code, out, _ = self.inspect(kt.windows_path(folder), "--json")
         self.assertEqual(code, 0, out)
         report = json.loads(out)
@@ -413,6 +431,31 @@ class Inspect(unittest.TestCase):
         self.assertIn("not signed", files["L50.exe"]["note"])
         self.assertEqual(files["L40.exe"]["verdict"], "publisher-refused")
         self.assertIn("not pinned (0x00000000); its signer's key digest is " + digests["other"], files["L40.exe"]["note"])
+        # Each file's signature, whatever its verdict.
+        kt.place(folder, "fx_signed_5_0_0_0_changed.exe", "L55.exe")
+        kt.place(folder, "fx_signed_other_family.exe", "Helper.exe")
+        with open(os.path.join(folder, "Notes.exe"), "wb") as f:
+            f.write(b"not a program")
+        code, out, _ = self.inspect(kt.windows_path(folder), "--json")
+        files = {f["name"]: f["signature"] for f in json.loads(out)["files"]}
+        self.assertEqual(files, {
+            "KestrelwoodStart.exe": "none", "L10.exe": "none", "L50.exe": "none", "Notes.exe": "none",
+            "L20.exe": "signed with key " + digests["studio"], "Helper.exe": "signed with key " + digests["studio"],
+            "L40.exe": "signed with key " + digests["other"], "L55.exe": "broken (0x80096010)"})
+        code, text, _ = self.inspect(kt.windows_path(folder))
+        self.assertIn("signature: signed with key " + digests["studio"], text)
+        self.assertIn("signature: broken (0x80096010)", text)
+        # --key: the digest to pin, or why there is none.
+        for name, want_code, want in (("L20.exe", 0, digests["studio"] + "\n"), ("L40.exe", 0, digests["other"] + "\n"),
+                                      ("L50.exe", 1, "is not signed"), ("L55.exe", 1, "does not hold"),
+                                      ("Missing.exe", 2, "cannot open")):
+            code, out, err = self.inspect("--key", kt.windows_path(os.path.join(folder, name)))
+            self.assertEqual(code, want_code, name)
+            if want_code == 0:
+                self.assertEqual(out.replace("\r\n", "\n"), want)
+            else:
+                self.assertEqual(out, "")
+                self.assertIn(want, err)
 
     def test_exit_codes(self):
         folder = kt.fresh_dir("inspect_none")
@@ -425,6 +468,42 @@ class Inspect(unittest.TestCase):
         for args in (["--verbose"], [kt.windows_path(folder), "second"], [kt.windows_path(folder) + "\\missing"]):
             code, _, err = self.inspect(*args)
             self.assertEqual(code, 2, args)
+
+
+class PublisherKeysAtConfigure(unittest.TestCase):
+    """A malformed key digest stops the configuration, naming it: the programs
+    would ignore it and pin fewer keys than meant."""
+    MODULE = os.path.join(kt.BUILD, "generated", "cmake", "KestrelwoodLauncherVersionInfo.cmake")
+    GOOD = "9f" * 32
+
+    def configure(self, call):
+        script = os.path.join(kt.fresh_dir("cmake_keys"), "check.cmake")
+        with open(script, "w") as f:
+            f.write(f'include("{self.MODULE}")\n{call}\n')
+        proc = kt.subprocess.run(["cmake", "-P", script], stdout=kt.subprocess.PIPE, stderr=kt.subprocess.STDOUT)
+        return proc.returncode, proc.stdout.decode()
+
+    def test_malformed_digests_are_refused(self):
+        # (call, words the error must hold; None: the keys pass)
+        rows = ((f"kes_launcher_version_info(L VERSION 1.0.0.0 PUBLISHER_KEYS xyz)", "'xyz' is not a publisher key"),
+                (f"kes_launcher_version_info(L VERSION 1.0.0.0 PUBLISHER_KEYS {self.GOOD} {self.GOOD[:63]})",
+                 f"'{self.GOOD[:63]}' is not"),
+                (f"kes_launcher_version_info(L VERSION 1.0.0.0 PUBLISHER_KEYS {self.GOOD[:63]}g)", "g' is not"),
+                ("kes_launcher_version_info(L VERSION 1.0.0.0 PUBLISHER_KEYS)", "PUBLISHER_KEYS names no key"),
+                (f"kes_check_publisher_keys(KES_START_PUBLISHER_KEYS {self.GOOD} {self.GOOD}0)",
+                 f"KES_START_PUBLISHER_KEYS: '{self.GOOD}0' is not"),
+                (f"kes_check_publisher_keys(KES_START_PUBLISHER_KEYS {self.GOOD.upper()} {self.GOOD})", None),
+                # The keys pass; in script mode the function then stops at the
+                # resource compiler, which only a project has.
+                (f"kes_launcher_version_info(L VERSION 1.0.0.0 PUBLISHER_KEYS {self.GOOD})", "enable the RC language"))
+        for call, words in rows:
+            with self.subTest(call):
+                code, out = self.configure(call)
+                if words is None:
+                    self.assertEqual(code, 0, out)
+                else:
+                    self.assertNotEqual(code, 0, out)
+                    self.assertIn(words, out.replace("\n  ", " "))
 
 
 class Landing(unittest.TestCase):
@@ -539,26 +618,38 @@ class Landing(unittest.TestCase):
 
 
 class DeepPaths(unittest.TestCase):
-    def make_at_length(self, name, length):
+    def make_at_length(self, name, length, start="KestrelwoodStart.exe"):
         folder = kt.deep_folder(name, "KestrelwoodStart.exe", length)
-        kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
-        kt.place(folder, "fx_family_1_0_0_0.exe", "L.exe")
+        kt.place(folder, start, "KestrelwoodStart.exe")
+        kt.place(folder, "fx_signed_2_0_0_0.exe", "L.exe")
         return folder
 
     def test_own_path_of_260_or_more_finds_nothing(self):
-        # 259 characters with the name included still works.
-        folder = self.make_at_length("deep259", 259)
-        code, _, _ = kt.run_wine(os.path.join(folder, "KestrelwoodStart.exe"), cwd=folder)
-        self.assertEqual(code, 0)
-        self.assertIsNotNone(kt.read_record(os.path.join(folder, "L.exe")))
-        for length in (260, 261, 300):
-            folder = self.make_at_length(f"deep{length}", length)
-            code, _, err = kt.run_wine(os.path.join(folder, "KestrelwoodStart.exe"), cwd=folder,
-                                       env_extra={"WINEDEBUG": "+relay"})
-            self.assertEqual(code, 1, length)
-            boxes = [kt.wide_args(raw) for raw in kt.relay_calls(err, "user32.MessageBoxW")]
-            self.assertEqual(boxes, [[NOT_FOUND, "Kestrelwood"]], length)
-            self.assertEqual(kt.started_launchers(folder), [], length)
+        # Without its own path the start program lists nothing: not the root
+        # of the current drive either, where a newer launcher, signed with the
+        # pinned key, lies. 259 characters with the name included still works.
+        root = os.path.join(kt.DRIVE_C, f"KesRootLauncher-{os.getpid()}.exe")
+        kt.place(kt.DRIVE_C, "fx_signed_5_0_0_0.exe", os.path.basename(root))
+        try:
+            for start in ("KestrelwoodStart.exe", "KestrelwoodStart_pinned.exe"):
+                folder = self.make_at_length("deep259", 259, start)
+                code, _, _ = kt.run_wine(os.path.join(folder, "KestrelwoodStart.exe"), cwd=folder)
+                self.assertEqual(code, 0, start)
+                self.assertIsNotNone(kt.read_record(os.path.join(folder, "L.exe")), start)
+                for length in (260, 271, 300):
+                    folder = self.make_at_length(f"deep{length}", length, start)
+                    code, _, err = kt.run_wine(os.path.join(folder, "KestrelwoodStart.exe"), cwd=folder,
+                                               env_extra={"WINEDEBUG": "+relay,+debugstr"})
+                    self.assertEqual(code, 1, (start, length))
+                    boxes = [kt.wide_args(raw) for raw in kt.relay_calls(err, "user32.MessageBoxW")]
+                    self.assertEqual(boxes, [[NOT_FOUND, "Kestrelwood"]], (start, length))
+                    self.assertEqual(kt.started_launchers(folder), [], (start, length))
+                    self.assertIsNone(kt.read_record(root, timeout=0.5), (start, length))
+                    self.assertIn(b"own path cannot be read", err)
+        finally:
+            for leftover in (root, root + kt.RECORD_SUFFIX):
+                if os.path.exists(leftover):
+                    os.remove(leftover)
 
 
 if __name__ == "__main__":

@@ -245,7 +245,11 @@ INSTANTIATE_TEST_SUITE_P(
         LandingRow{"name taken while the copy runs", Download::Good, kLanded, Before::Nothing, 0,
                    L"--name-taken-during-copy", -10, false},
         LandingRow{"staged copy differs from the download", Download::Good, kLanded, Before::Nothing, 0,
-                   L"--cut-staged-copy", -13, false}),
+                   L"--cut-staged-copy", -13, false},
+        // From its creation to its rename, the staging file is the landing's
+        // alone: another writer, renamer or deleter is refused.
+        LandingRow{"staging file written, renamed or deleted by another", Download::Signed, kLanded,
+                   Before::Nothing, 0, L"--tamper-during-copy", 1, true, Copy::Pinned}),
     RowName());
 
 // Launchers 1.0 to 5.0 with the running 3.0 among them, beside files that are

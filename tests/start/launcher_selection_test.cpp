@@ -7,6 +7,8 @@
 #include <cwctype>
 #include <ostream>
 
+#include "common/publisher_keys.h"
+#include "common/win_owners.h"
 #include "start/launcher_selection.h"
 #include "support/test_support.h"
 
@@ -157,5 +159,81 @@ INSTANTIATE_TEST_SUITE_P(Selection, EmptyNormalisedPaths,
                          ::testing::Values(EmptyNormalisedCase{"SelfUnreadableToo", false, false},
                                            EmptyNormalisedCase{"SelfReadable", true, true}),
                          RowName());
+
+// With publisher pinning, the file that was judged is the file that is held,
+// checked and started: a file put under the winner's name after the
+// judgement (an older signed launcher, or a signed program that is no
+// launcher) is judged again once it is held, and passed over for the next.
+// The one chosen stays held against writers, renamers and deleters.
+struct PublishedCase {
+    const char* name;
+    std::vector<Placed> candidates;
+    Placed swappedIn;       // written over a file between its judgement and its check; {} for none
+    const wchar_t* winner;  // "" when none passes
+    PublisherVerdict swappedVerdict = PublisherVerdict::Changed;
+};
+void PrintTo(const PublishedCase& row, std::ostream* os) { *os << row.name; }
+
+class PublishedChoice : public ::testing::TestWithParam<PublishedCase> {};
+
+TEST_P(PublishedChoice, HoldsWhatItJudged) {
+    const PublishedCase& row = GetParam();
+    const ScratchFolder folder;
+    std::vector<std::string> candidates;
+    for (const Placed& p : row.candidates) {
+        candidates.push_back(narrow(folder.place(p)));
+    }
+    std::vector<Candidate> judged;
+    selectNewestLauncher(candidates, folder.dir + L"\\KestrelwoodStart.exe", checkExecutableLayout,
+                         [&](const Candidate& candidate) { judged.push_back(candidate); });
+    const std::wstring swapped = row.swappedIn.name ? folder.dir + L"\\" + row.swappedIn.name : L"";
+    if (row.swappedIn.name) {
+        copyFileOrFail(builtExe(row.swappedIn.fixture), swapped);
+    }
+    const PublishedLauncher chosen = choosePublishedLauncher(judged, parsePublisherKeys(widen(KES_STUDIO_KEY_DIGEST)));
+    const std::wstring winner = *row.winner == L'\0' ? L"" : folder.dir + L"\\" + row.winner;
+    EXPECT_EQ(narrow(chosen.path), narrow(winner));
+    EXPECT_EQ(chosen.held != nullptr, !winner.empty());
+    if (row.swappedIn.name) {
+        ASSERT_FALSE(chosen.refused.empty());
+        EXPECT_EQ(narrow(chosen.refused.front().path), narrow(swapped));
+        EXPECT_EQ(chosen.refused.front().check.verdict, row.swappedVerdict);
+    }
+    if (winner.empty()) {
+        return;
+    }
+    const UniqueHandle reader = makeUniqueFileHandle(CreateFileW(
+        winner.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+        nullptr));
+    EXPECT_TRUE(reader) << "a reader is kept out: " << GetLastError();
+    SetLastError(0xdeadbeef);
+    const UniqueHandle writer = makeUniqueFileHandle(CreateFileW(
+        winner.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        0, nullptr));
+    EXPECT_FALSE(writer) << "a writer is let in";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(MoveFileExW(winner.c_str(), (winner + L".moved").c_str(), 0)) << "the held file was renamed";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteFileW(winner.c_str())) << "the held file was deleted";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Selection, PublishedChoice,
+    ::testing::Values(
+        PublishedCase{"NewestSignedIsHeld",
+                      {{L"fx_signed_2_0_0_0", L"L20.exe"}, {L"fx_signed_5_0_0_0", L"L50.exe"}}, {}, L"L50.exe"},
+        PublishedCase{"OlderSignedLauncherSwappedIn",
+                      {{L"fx_signed_2_0_0_0", L"L20.exe"}, {L"fx_signed_5_0_0_0", L"L50.exe"}},
+                      {L"fx_signed_2_0_0_0", L"L50.exe"}, L"L20.exe"},
+        PublishedCase{"SignedProgramThatIsNoLauncherSwappedIn",
+                      {{L"fx_signed_2_0_0_0", L"L20.exe"}, {L"fx_signed_5_0_0_0", L"L50.exe"}},
+                      {L"fx_signed_other_family", L"L50.exe"}, L"L20.exe"},
+        PublishedCase{"UnsignedCopyOfTheSameVersionSwappedIn",
+                      {{L"fx_signed_5_0_0_0", L"L50.exe"}}, {L"fx_family_5_0_0_0", L"L50.exe"}, L"",
+                      PublisherVerdict::Unsigned}),
+    RowName());
 
 }  // namespace

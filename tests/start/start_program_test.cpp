@@ -150,6 +150,11 @@ INSTANTIATE_TEST_SUITE_P(
                     {L"fx_signed_5_0_0_0_changed", L"L55.exe"},
                     {L"fx_family_1_0_0_0", L"L10.exe"}},
                    L"L20.exe", L"KestrelwoodStart_pinned"},
+        // Its keys are read from its own image, whatever the size of its
+        // version resource: a read by path refuses one this large.
+        ChoiceCase{"PinnedWithAVersionResourcePastTheBound",
+                   {{L"fx_family_5_0_0_0", L"L50.exe"}, {L"fx_signed_2_0_0_0", L"L20.exe"}}, L"L20.exe",
+                   L"KestrelwoodStart_pinned_padded"},
         ChoiceCase{"UnpinnedNewestWhateverItsSignature",
                    {{L"fx_signed_2_0_0_0", L"L20.exe"}, {L"fx_family_5_0_0_0", L"L50.exe"}},
                    L"L50.exe"},

@@ -3,11 +3,15 @@
 // start program's own selection code, so the two cannot disagree.
 //
 //   kes-inspect [FOLDER | START_PROGRAM] [--json]
+//   kes-inspect --key FILE
 //
 // FOLDER defaults to the current folder; the start program is then taken to
 // be FOLDER\KestrelwoodStart.exe. Given the path of a start program instead,
 // it inspects that program's folder. Exit code: 0 when a launcher would be
 // started, 1 when none would, 2 on a bad argument or an unreadable folder.
+// With --key, it prints the key digest of FILE's signer, as KesPublisherKeys
+// takes it: exit code 0, or 1 when FILE is not signed or its signature does
+// not hold, 2 when it cannot be read.
 #include <windows.h>
 
 #include <cstdio>
@@ -36,12 +40,19 @@ constexpr wchar_t kKeyW[] = L"" KES_LAUNCHER_ID_KEY;
 struct Options {
     std::wstring target = L".";
     bool json = false;
+    bool key = false;  // --key FILE: target is the file
     bool valid = true;
 };
 
 Options parseOptions(int argc, wchar_t** argv) {
     Options options;
     bool haveTarget = false;
+    if (argc >= 2 && std::wstring(argv[1]) == L"--key") {
+        options.key = true;
+        options.valid = argc == 3;
+        options.target = argc == 3 ? argv[2] : L"";
+        return options;
+    }
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
         if (arg == L"--json") {
@@ -167,7 +178,70 @@ struct FileReport {
     std::string launcherId;
     std::string verdict;
     std::string note;
+    std::string signature;
 };
+
+std::string statusText(unsigned long status) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", status);
+    return text;
+}
+
+// A file's Authenticode signature as WinVerifyTrust sees it, judged as a
+// pinning program judges it, through one handle.
+struct Signature {
+    bool checked = false;       // false: the file could not be opened (error says why)
+    unsigned long error = 0;
+    kes::PublisherCheck check;  // OtherKey: signed, signer is the key
+};
+
+Signature signatureOf(const std::wstring& path) {
+    Signature signature;
+    const kes::UniqueHandle file = kes::makeUniqueFileHandle(CreateFileW(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        signature.error = GetLastError();
+        return signature;
+    }
+    signature.checked = true;
+    signature.check = kes::checkPublisher(file.get(), path, kes::PublisherKeys{});
+    return signature;
+}
+
+// "none", "broken (0x80096010)", "signed with key <digest>".
+std::string signatureText(const Signature& signature) {
+    if (!signature.checked) {
+        return "not checked: it cannot be opened (Windows error " + std::to_string(signature.error) + ")";
+    }
+    const kes::PublisherCheck& check = signature.check;
+    switch (check.verdict) {
+    case kes::PublisherVerdict::Unsigned:
+        return "none";
+    case kes::PublisherVerdict::OtherKey:
+    case kes::PublisherVerdict::Passed:
+        return "signed with key " + kes::digestText(check.signer);
+    case kes::PublisherVerdict::Invalid:
+        return "broken (" + statusText(static_cast<unsigned long>(check.status)) +
+               (check.haveSigner ? ", chain errors " + statusText(check.chainErrors) : std::string()) + ")";
+    default:
+        return std::string("not checked: ") + kes::publisherVerdictText(check.verdict);
+    }
+}
+
+// What the signature column says of a file: only a whole PE image is handed
+// to the platform's trust checks, as only such a file reaches its version
+// calls.
+std::string signatureColumn(const kes::Candidate& candidate) {
+    switch (candidate.kind) {
+    case kes::CandidateKind::NotAnImage:
+        return "none";
+    case kes::CandidateKind::Unreadable:
+    case kes::CandidateKind::Damaged:
+        return "not checked: the file is unreadable or damaged";
+    default:
+        return signatureText(signatureOf(candidate.path));
+    }
+}
 
 // The size the file system gives for the file (the layout check never asks).
 std::uint64_t fileSize(const std::wstring& path) {
@@ -273,22 +347,28 @@ std::string notAProgramNote(const kes::LayoutReport& layout) {
 }
 
 // Why a launcher that would have won without pinning was refused.
-std::string publisherNote(const std::wstring& path, const kes::PublisherKeys& keys) {
-    kes::UniqueHandle held;
-    const kes::PublisherCheck check = kes::holdAndCheckPublisher(path, keys, held);
-    char status[16];
-    std::snprintf(status, sizeof status, "0x%08lX", static_cast<unsigned long>(check.status));
-    std::string note = std::string("publisher pinning: ") + kes::publisherVerdictText(check.verdict) + " (" + status +
-                       ")";
+std::string publisherNote(const kes::PublisherCheck& check) {
+    std::string note = std::string("publisher pinning: ") + kes::publisherVerdictText(check.verdict) + " (" +
+                       statusText(static_cast<unsigned long>(check.status)) + ")";
     if (check.verdict == kes::PublisherVerdict::OtherKey) {
         note += "; its signer's key digest is " + kes::digestText(check.signer);
     }
     return note + ", so it is passed over";
 }
 
+const kes::RefusedLauncher* refusalOf(const std::vector<kes::RefusedLauncher>& refused, const std::wstring& path) {
+    for (const kes::RefusedLauncher& refusal : refused) {
+        if (refusal.path == path) {
+            return &refusal;
+        }
+    }
+    return nullptr;
+}
+
 // The start program's own judgement of the file, put in words.
 FileReport inspectFile(const std::string& path, const kes::Candidate& candidate, const std::wstring& startProgram,
-                       const std::wstring& chosen, std::uint64_t chosenVersion, const kes::PublisherKeys& keys) {
+                       const std::wstring& chosen, std::uint64_t chosenVersion,
+                       const std::vector<kes::RefusedLauncher>& refused) {
     FileReport report;
     report.path = path;
     report.name = path.substr(path.find_last_of('\\') + 1);
@@ -346,11 +426,10 @@ FileReport inspectFile(const std::string& path, const kes::Candidate& candidate,
     }
     if (candidate.path == chosen) {
         report.verdict = "chosen";
-    } else if (keys.pinned &&
-               (chosen.empty() || kes::isPreferredLauncher(info.packed, candidate.path, chosenVersion, chosen))) {
+    } else if (const kes::RefusedLauncher* refusal = refusalOf(refused, candidate.path)) {
         // It would have won, and was checked: its signature did not pass.
         report.verdict = "publisher-refused";
-        report.note = publisherNote(candidate.path, keys);
+        report.note = publisherNote(refusal->check);
         return report;
     } else if (info.packed < chosenVersion) {
         report.verdict = "older";
@@ -410,12 +489,12 @@ void printJson(const Place& place, const std::vector<FileReport>& files, const s
                 jsonString(utf8(kes::makeAppUserModelId(place.folder))).c_str(), keysJson(keys).c_str());
     for (std::size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];
-        std::printf("%s\n    {\"name\": %s, \"path\": %s, \"fileVersion\": %s, \"launcherId\": %s, \"verdict\": %s, "
-                    "\"note\": %s}",
+            std::printf("%s\n    {\"name\": %s, \"path\": %s, \"fileVersion\": %s, \"launcherId\": %s, \"verdict\": %s, "
+                    "\"note\": %s, \"signature\": %s}",
                     i == 0 ? "" : ",", jsonString(f.name).c_str(), jsonString(f.path).c_str(),
                     f.versioned ? jsonString(f.version).c_str() : "null",
                     f.versioned ? jsonString(f.launcherId).c_str() : "null", jsonString(f.verdict).c_str(),
-                    jsonString(f.note).c_str());
+                    jsonString(f.note).c_str(), jsonString(f.signature).c_str());
     }
     std::printf("\n  ],\n  \"chosen\": %s,\n  \"commandLine\": %s\n}\n",
                 chosen.empty() ? "null" : jsonString(chosen).c_str(),
@@ -423,12 +502,14 @@ void printJson(const Place& place, const std::vector<FileReport>& files, const s
 }
 
 void printText(const Place& place, const std::vector<FileReport>& files, const std::string& chosen,
-               const std::string& commandLine, const kes::PublisherKeys& keys) {
+               const std::string& commandLine, const kes::PublisherKeys& keys, bool startProgramReadable) {
     // What an installer writes into a shortcut's System.AppUserModel.ID, so
     // that the start program's and the launchers' windows group with it.
     std::printf("Folder: %s\nIdentity: %s\n", utf8(place.folder).c_str(),
                 utf8(kes::makeAppUserModelId(place.folder)).c_str());
-    if (keys.pinned) {
+    if (!startProgramReadable) {
+        std::printf("Publisher keys: the start program's version block cannot be read: it starts no launcher\n");
+    } else if (keys.pinned) {
         std::printf("Publisher keys: the start program starts only launchers signed with %s\n",
                     keys.keys.empty() ? "one of no key at all (its list holds no valid digest): it starts none"
                                       : "one of these keys:");
@@ -441,6 +522,7 @@ void printText(const Place& place, const std::vector<FileReport>& files, const s
         std::printf("  %-32s %-24s %-38s %s%s%s\n", f.name.c_str(), f.versioned ? f.version.c_str() : "-",
                     f.versioned ? (f.launcherId.empty() ? "(no " KES_LAUNCHER_ID_KEY ")" : f.launcherId.c_str()) : "-",
                     f.verdict.c_str(), f.note.empty() ? "" : ": ", f.note.c_str());
+        std::printf("  %-32s signature: %s\n", "", f.signature.c_str());
     }
     if (files.empty()) {
         std::printf("  (no *.exe files)\n");
@@ -455,14 +537,57 @@ void printText(const Place& place, const std::vector<FileReport>& files, const s
                 chosen.c_str(), commandLine.c_str());
 }
 
+// The start program's version block as the start program itself reads it,
+// from its image's resources, loaded as a data file (nothing of it runs),
+// once the layout check has passed it as it passes any file before the
+// platform's loader reads it.
+kes::VersionBlock startProgramVersionBlock(const std::wstring& path) {
+    if (kes::checkExecutableLayout(utf8(path)).verdict != kes::LayoutVerdict::Readable) {
+        return {};
+    }
+    const HMODULE image = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (image == nullptr) {
+        return {};
+    }
+    kes::OwnVersionBlock block = kes::readModuleVersionBlock(image);
+    FreeLibrary(image);
+    return std::move(block.block);
+}
+
+// --key FILE: the digest that KesPublisherKeys takes for FILE's signer.
+int printKey(const std::wstring& target) {
+    const Signature signature = signatureOf(target);
+    if (!signature.checked) {
+        std::fprintf(stderr, "kes-inspect: cannot open %s (Windows error %lu)\n", utf8(target).c_str(),
+                     signature.error);
+        return 2;
+    }
+    const kes::PublisherCheck& check = signature.check;
+    if (check.verdict == kes::PublisherVerdict::OtherKey) {
+        std::printf("%s\n", kes::digestText(check.signer).c_str());
+        return 0;
+    }
+    if (check.verdict == kes::PublisherVerdict::Unsigned) {
+        std::fprintf(stderr, "kes-inspect: %s is not signed (%s): it has no key to pin\n", utf8(target).c_str(),
+                     statusText(static_cast<unsigned long>(check.status)).c_str());
+    } else {
+        std::fprintf(stderr, "kes-inspect: the signature of %s does not hold: %s: no key to pin\n",
+                     utf8(target).c_str(), signatureText(signature).c_str());
+    }
+    return 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     SetConsoleOutputCP(CP_UTF8);
     const Options options = parseOptions(argc, argv);
     if (!options.valid) {
-        std::fputs("usage: kes-inspect [FOLDER | START_PROGRAM] [--json]\n", stderr);
+        std::fputs("usage: kes-inspect [FOLDER | START_PROGRAM] [--json]\n       kes-inspect --key FILE\n", stderr);
         return 2;
+    }
+    if (options.key) {
+        return printKey(options.target);
     }
     const Place place = placeOf(options.target);
     if (place.folder.empty()) {
@@ -477,10 +602,19 @@ int wmain(int argc, wchar_t** argv) {
         kes::selectNewestLauncher(candidates, place.startProgram, kes::checkExecutableLayout,
                                   [&](const kes::Candidate& candidate) { judged.push_back(candidate); });
     // A start program that pins publisher keys: its own choice among the
-    // launchers whose signature passes.
-    const kes::PublisherKeys keys = kes::readPublisherKeys(utf8(place.startProgram));
-    if (keys.pinned) {
-        chosen = kes::choosePublishedLauncher(judged, keys).path;
+    // launchers whose signature passes. One whose version block cannot be
+    // read starts nothing; without a start program, the folder is shown as
+    // one without pinning would see it.
+    const bool startProgramThere = GetFileAttributesW(place.startProgram.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const kes::VersionBlock startBlock = startProgramVersionBlock(place.startProgram);
+    const bool startProgramReadable = !startProgramThere || kes::launcherVersionInfoOf(startBlock).valid;
+    const kes::PublisherKeys keys = kes::publisherKeysOf(startBlock);
+    kes::PublishedLauncher published;
+    if (!startProgramReadable) {
+        chosen.clear();
+    } else if (keys.pinned) {
+        published = kes::choosePublishedLauncher(judged, keys);
+        chosen = published.path;
     }
     std::uint64_t chosenVersion = 0;
     for (const kes::Candidate& candidate : judged) {
@@ -490,14 +624,16 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::vector<FileReport> files;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
-        files.push_back(inspectFile(candidates[i], judged[i], place.startProgram, chosen, chosenVersion, keys));
+        files.push_back(
+            inspectFile(candidates[i], judged[i], place.startProgram, chosen, chosenVersion, published.refused));
+        files.back().signature = signatureColumn(judged[i]);
     }
     const std::string chosenText = utf8(chosen);
     const std::string commandLine = chosen.empty() ? "" : utf8(kes::quoteCommandLineArg(chosen));
     if (options.json) {
         printJson(place, files, chosenText, commandLine, keys);
     } else {
-        printText(place, files, chosenText, commandLine, keys);
+        printText(place, files, chosenText, commandLine, keys, startProgramReadable);
     }
     return chosen.empty() ? 1 : 0;
 }

@@ -59,6 +59,16 @@ using LayoutCheck = LayoutReport (*)(const std::string& path);
 Candidate judgeCandidate(const std::string& path, const SelfTest& self,
                          LayoutCheck checkLayout = checkExecutableLayout);
 
+// The same judgement of a file that the caller holds open (read access,
+// writers and deleters kept out): its layout through that handle, the rest
+// by its path, which names the held file while it is held. Nothing is the
+// running program here: the caller judged that before it held the file.
+Candidate judgeHeldCandidate(void* file, const std::wstring& path);
+
+// Whether a held file's judgement is the launcher's that made it the winner:
+// a launcher of the family still, at the same version, for the same machine.
+bool isSameLauncher(const Candidate& judged, const Candidate& again);
+
 // The start program's self test: two paths name the same file when their
 // normalised forms are the same text; two paths without a normalised form
 // count as the same too.

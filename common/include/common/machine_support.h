@@ -11,7 +11,7 @@ struct RunnableMachines {
     unsigned count = 0;
 };
 
-// Asked of the platform at each call, from what this version of Windows
+// Asked of the platform once per process, from what this version of Windows
 // offers: GetMachineTypeAttributes, then IsWow64GuestMachineSupported, for
 // each machine beside the native one that IsWow64Process2 names. Without
 // them, this process's own machine, with x86 beside it on a 64-bit system.

@@ -51,4 +51,8 @@ struct LayoutReport {
 // opened with read and delete sharing for that moment.
 LayoutReport checkExecutableLayout(const std::string& path);
 
+// The same check through a handle that the caller holds (opened for reading,
+// synchronous); its file pointer is moved.
+LayoutReport checkExecutableLayout(void* file);
+
 }  // namespace kes

@@ -17,11 +17,13 @@ enum class PublisherVerdict {
     OtherKey,     // a valid signature, by a key that is not pinned
     Unavailable,  // wintrust.dll or crypt32.dll could not be loaded from the system folder
     NotHeld,      // the file cannot be opened without writers and deleters (status: the Windows error)
+    Changed,      // the file held is not the launcher that was judged: another version, or no launcher
 };
 
 struct PublisherCheck {
     PublisherVerdict verdict = PublisherVerdict::Unavailable;
     long status = 0;            // what WinVerifyTrust answered
+    DWORD chainErrors = 0;      // the signer chain's CERT_TRUST_* error bits, when it was read
     bool haveSigner = false;    // signer below is the signer's key digest
     KeyDigest signer;
 };
@@ -30,18 +32,27 @@ struct PublisherCheck {
 // holds open, without user interface, revocation checks or network
 // retrieval, and the signer's key digest from the trust state: its first
 // chain certificate's SubjectPublicKeyInfo as CryptEncodeObjectEx encodes it,
-// hashed with SHA-256. Since the key is pinned, errors about the chain to a
-// trusted root and about validity periods are accepted. wintrust.dll and
-// crypt32.dll are loaded from the system folder at the first call.
+// hashed with SHA-256. The verdict is Passed, OtherKey, Unsigned, Invalid or
+// Unavailable; with no key pinned, a signature that holds is OtherKey.
+// wintrust.dll and crypt32.dll are loaded from the system folder at the
+// first call.
 PublisherCheck checkPublisher(HANDLE file, const std::wstring& path, const PublisherKeys& keys);
 
-// Opens the file with openHeldForStart and checks it: `held` keeps it open,
-// so that the file checked is the file then started or copied.
-PublisherCheck holdAndCheckPublisher(const std::wstring& path, const PublisherKeys& keys, UniqueHandle& held);
+// Since the key is pinned, a signature holds when WinVerifyTrust objects
+// only to the way to a trusted root or to validity periods: these answers,
+// and only with the signer chain's error bits below.
+bool isAcceptedTrustStatus(long status);
+
+// The chain's errors that a pinned key makes irrelevant: an untrusted root,
+// a partial chain, certificates out of their validity period. Anything else
+// (a certificate not for code signing, broken basic constraints, an unknown
+// critical extension, a bad certificate signature, a cycle, revocation) is
+// a signature that does not hold.
+bool isAcceptedChainErrors(DWORD errors);
 
 // "passed", "not signed", "signature not valid", "signed with a key that is
 // not pinned", "wintrust.dll or crypt32.dll not loaded", "cannot be opened
-// alone": for logs and kes-inspect.
+// alone", "changed since it was judged": for logs and kes-inspect.
 const char* publisherVerdictText(PublisherVerdict verdict);
 
 // Opens a file for reading while it is checked and started: readers are let

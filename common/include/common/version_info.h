@@ -44,6 +44,18 @@ struct VersionBlock {
 // Empty when the file has no version block or cannot be read.
 VersionBlock readVersionBlock(const std::string& path);
 
+// The running program's own version block, from its loaded image rather than
+// from the file at its path, which may have been replaced since it started.
+// Empty when the image has none (`error` says why).
+struct OwnVersionBlock {
+    VersionBlock block;
+    unsigned long error = 0;  // the Windows error of the resource call that failed
+};
+OwnVersionBlock readOwnVersionBlock();
+// The same read from a module already loaded: an image, or a file loaded as
+// a data file for its resources (kes-inspect reads the start program so).
+OwnVersionBlock readModuleVersionBlock(void* module);
+
 const void* findVersionValue(const VersionBlock& block, const wchar_t* query, std::size_t unitSize, unsigned& count);
 
 // The record of a block already read, for a caller that reads more of it.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/launcher_judgement.h"
+#include "common/publisher_check.h"
 #include "common/publisher_keys.h"
 #include "common/win_owners.h"
 
@@ -25,14 +26,21 @@ inline SelfTest startProgramSelf(const std::wstring& selfPath) {
 std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath,
                                   LayoutCheck checkLayout = checkExecutableLayout);
 
-// With publisher pinning: the newest launcher, in the same order, whose
-// signature passes with `keys`, held open without write or delete sharing
-// from its check on, so that the file checked is the file started. Only the
-// launchers that would otherwise win are checked, newest first. Empty path
-// and handle when none passes.
+// With publisher pinning: the newest launcher, in the same order, that
+// holdAndCheckLauncher passes: held open without write or delete sharing,
+// judged again through that handle and its signature checked through it, so
+// that the file judged and checked is the file started. Only the launchers
+// that would otherwise win are checked, newest first. Empty path and handle
+// when none passes; `refused` names each launcher checked and refused, in
+// the order checked.
+struct RefusedLauncher {
+    std::wstring path;
+    PublisherCheck check;
+};
 struct PublishedLauncher {
     std::wstring path;
     UniqueHandle held;
+    std::vector<RefusedLauncher> refused;
 };
 PublishedLauncher selectNewestPublishedLauncher(const std::vector<std::string>& candidates,
                                                 const std::wstring& selfPath, const PublisherKeys& keys);
