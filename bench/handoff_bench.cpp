@@ -1,13 +1,16 @@
 // Whole-process wall time of two starters, alternated: each run starts the
 // program, waits until it has exited (having started its launcher), and
-// records the time. Prints one line "pair <seconds A> <seconds B>" per pair,
-// so that the caller can work with the ratio of each pair. Every run is held
-// in a job, and the next run begins only when the launcher it started has
+// records the time, and the time until the first process it started was
+// created. Prints "pair <seconds A> <seconds B>" and "launch <seconds A>
+// <seconds B>" per pair, so that the caller can work with the ratio of each
+// pair. Every run is held in a job whose completion port reports the
+// processes, and the next run begins only when the launcher it started has
 // exited too; within a pair, the two starters take turns at going first.
 //
-//   handoff_bench <runs> <starter A> <argument A> <starter B> <argument B>
+//   handoff_bench <runs> <starter A> <arguments A> <starter B> <arguments B>
 //
-// An argument of "-" means none.
+// The arguments are appended to the command line as they are given; "-"
+// means none.
 #include <windows.h>
 
 #include <cstdio>
@@ -15,55 +18,75 @@
 
 namespace {
 
-// Waits until every process of the job has exited, for at most ten seconds.
-bool waitUntilJobIsEmpty(HANDLE job) {
-    for (int waited = 0; waited < 10000; ++waited) {
-        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
-        if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof info, nullptr)) {
-            return false;
-        }
-        if (info.ActiveProcesses == 0) {
-            return true;
-        }
-        Sleep(1);
-    }
-    return false;
+struct Times {
+    double ended = -1;     // the starter's end
+    double launched = -1;  // the first process it started
+};
+
+double since(const LARGE_INTEGER& t0) {
+    LARGE_INTEGER f;
+    LARGE_INTEGER now;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart);
 }
 
-double runOnce(const std::wstring& exe, const std::wstring& argument) {
+Times runOnce(const std::wstring& exe, const std::wstring& arguments) {
+    Times times;
     std::wstring commandLine = L"\"" + exe + L"\"";
-    if (argument != L"-") {
-        commandLine += L" \"" + argument + L"\"";
+    if (arguments != L"-") {
+        commandLine += L" " + arguments;
     }
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
-    if (job == nullptr) {
-        return -1;
+    HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+    JOBOBJECT_ASSOCIATE_COMPLETION_PORT reports{};
+    reports.CompletionKey = job;
+    reports.CompletionPort = port;
+    if (job == nullptr || port == nullptr ||
+        !SetInformationJobObject(job, JobObjectAssociateCompletionPortInformation, &reports, sizeof reports)) {
+        return times;
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    LARGE_INTEGER f, t0, t1;
-    QueryPerformanceFrequency(&f);
+    LARGE_INTEGER t0;
     QueryPerformanceCounter(&t0);
     if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
                         &startup, &process)) {
+        CloseHandle(port);
         CloseHandle(job);
-        return -1;
+        return times;
     }
     const bool held = AssignProcessToJobObject(job, process.hProcess);
     ResumeThread(process.hThread);
+    // The job reports every process, nested jobs' too, and its last one's end.
+    for (bool done = !held; !done;) {
+        DWORD message = 0;
+        ULONG_PTR key = 0;
+        LPOVERLAPPED detail = nullptr;
+        if (!GetQueuedCompletionStatus(port, &message, &key, &detail, 30000)) {
+            break;
+        }
+        const auto id = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail));
+        if (message == JOB_OBJECT_MSG_NEW_PROCESS && id != process.dwProcessId && times.launched < 0) {
+            times.launched = since(t0);
+        } else if ((message == JOB_OBJECT_MSG_EXIT_PROCESS || message == JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS) &&
+                   id == process.dwProcessId) {
+            times.ended = since(t0);
+        }
+        done = message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO;
+    }
     WaitForSingleObject(process.hProcess, INFINITE);
-    QueryPerformanceCounter(&t1);
     DWORD code = 1;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    const bool quiet = held && waitUntilJobIsEmpty(job);
+    CloseHandle(port);
     CloseHandle(job);
-    if (code != 0 || !quiet) {
-        return -1;
+    if (code != 0 || times.launched < 0) {
+        times.ended = -1;
     }
-    return static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart);
+    return times;
 }
 
 }  // namespace
@@ -75,8 +98,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     const int runs = _wtoi(argv[1]);
     for (int i = 0; i < runs; ++i) {
-        double ta = 0;
-        double tb = 0;
+        Times ta;
+        Times tb;
         if (i % 2 == 0) {
             ta = runOnce(argv[2], argv[3]);
             tb = runOnce(argv[4], argv[5]);
@@ -84,11 +107,11 @@ int wmain(int argc, wchar_t** argv) {
             tb = runOnce(argv[4], argv[5]);
             ta = runOnce(argv[2], argv[3]);
         }
-        if (ta < 0 || tb < 0) {
+        if (ta.ended < 0 || tb.ended < 0) {
             std::fputs("handoff_bench: a starter failed\n", stderr);
             return 1;
         }
-        std::printf("pair %.6f %.6f\n", ta, tb);
+        std::printf("pair %.6f %.6f\nlaunch %.6f %.6f\n", ta.ended, tb.ended, ta.launched, tb.launched);
         Sleep(50);
     }
     return 0;

@@ -23,6 +23,9 @@ set(KES_LAUNCHER_ID_KEY KesLauncherID)
 # The key, in the same string table, by which a program opts in to publisher
 # pinning: the SHA-256 digests of the signing keys whose launchers it accepts.
 set(KES_PUBLISHER_KEYS_KEY KesPublisherKeys)
+# The key, in the same table of the start program's own resource, by which it
+# stays with the game: "1" makes it wait for the launcher's process tree.
+set(KES_WAIT_FOR_LAUNCHER_KEY KesWaitForLauncher)
 # The argument with which a hand-over starts the newer launcher, so that it
 # does not hand over again.
 set(KES_SKIP_SELF_UPDATE_FLAG --no-self-update-scan)

@@ -17,6 +17,12 @@ constexpr wchar_t kCouldNotStart[] =
 
 }  // namespace
 
+void showCouldNotStart(unsigned long error) {
+    // "\n\nWindows error: %lu", the number unsigned and decimal.
+    const std::wstring text = kCouldNotStart + (L"\n\nWindows error: " + unsignedToText(error, 10));
+    showStartWarning(text.c_str());
+}
+
 int launchLauncher(const std::wstring& chosenPath) {
     // Every argument is forwarded, whatever its text: the start program
     // interprets none, removes none and adds none of its own.
@@ -33,10 +39,7 @@ int launchLauncher(const std::wstring& chosenPath) {
     const bool tooLong = commandLine.size() > kMaxCommandLineUnits;
     if (tooLong || !CreateProcessW(chosenPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                    nullptr, &startup, &process)) {
-        // "\n\nWindows error: %lu", the number unsigned and decimal.
-        const DWORD error = tooLong ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
-        const std::wstring text = kCouldNotStart + (L"\n\nWindows error: " + unsignedToText(error, 10));
-        showStartWarning(text.c_str());
+        showCouldNotStart(tooLong ? ERROR_FILENAME_EXCED_RANGE : GetLastError());
         return 1;
     }
     // The start program never waits for the launcher. Owners are destroyed in

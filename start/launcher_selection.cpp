@@ -12,45 +12,53 @@ bool isPreferredLauncher(std::uint64_t version, const std::wstring& path, std::u
     return chosenPath.empty() || version > chosenVersion || (version == chosenVersion && path < chosenPath);
 }
 
+std::vector<Candidate> judgeCandidates(const std::vector<std::string>& candidates, const std::wstring& selfPath,
+                                       LayoutCheck checkLayout) {
+    std::vector<Candidate> judged;
+    selectNewestLauncher(candidates, selfPath, checkLayout,
+                         [&](const Candidate& candidate) { judged.push_back(candidate); });
+    return judged;
+}
+
 std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath,
                                   LayoutCheck checkLayout) {
-    return selectNewestLauncher(candidates, selfPath, checkLayout, [](const Candidate&) {});
+    const std::vector<Candidate> judged = judgeCandidates(candidates, selfPath, checkLayout);
+    const std::vector<const Candidate*> order = launchersInOrder(judged);
+    return order.empty() ? std::wstring() : order.front()->path;
 }
 
 PublishedLauncher selectNewestPublishedLauncher(const std::vector<std::string>& candidates,
                                                 const std::wstring& selfPath, const PublisherKeys& keys) {
-    std::vector<Candidate> judged;
-    selectNewestLauncher(candidates, selfPath, checkExecutableLayout,
-                         [&](const Candidate& candidate) { judged.push_back(candidate); });
-    return choosePublishedLauncher(judged, keys);
+    return choosePublishedLauncher(judgeCandidates(candidates, selfPath), keys);
+}
+
+std::vector<const Candidate*> launchersInOrder(const std::vector<Candidate>& judged) {
+    // Each launcher goes in before the first one it is preferred to: a few
+    // launchers, and less code than a sort.
+    std::vector<const Candidate*> order;
+    for (const Candidate& candidate : judged) {
+        if (candidate.kind != CandidateKind::Launcher) {
+            continue;
+        }
+        std::size_t at = 0;
+        while (at < order.size() &&
+               !isPreferredLauncher(candidate.info.packed, candidate.path, order[at]->info.packed, order[at]->path)) {
+            ++at;
+        }
+        order.insert(order.begin() + static_cast<std::ptrdiff_t>(at), &candidate);
+    }
+    return order;
 }
 
 PublishedLauncher choosePublishedLauncher(const std::vector<Candidate>& judged, const PublisherKeys& keys) {
     PublishedLauncher chosen;
-    // The launchers not checked yet; the best of them is checked next.
-    std::vector<const Candidate*> untried;
-    for (const Candidate& candidate : judged) {
-        if (candidate.kind == CandidateKind::Launcher) {
-            untried.push_back(&candidate);
-        }
-    }
-    while (!untried.empty()) {
-        std::size_t at = 0;
-        for (std::size_t i = 1; i < untried.size(); ++i) {
-            if (isPreferredLauncher(untried[i]->info.packed, untried[i]->path, untried[at]->info.packed,
-                                    untried[at]->path)) {
-                at = i;
-            }
-        }
-        const Candidate* best = untried[at];
-        untried[at] = untried.back();
-        untried.pop_back();
-        const PublisherCheck check = holdAndCheckLauncher(*best, keys, chosen.held);
+    for (const Candidate* launcher : launchersInOrder(judged)) {
+        const PublisherCheck check = holdAndCheckLauncher(*launcher, keys, chosen.held);
         if (check.verdict == PublisherVerdict::Passed) {
-            chosen.path = best->path;
+            chosen.path = launcher->path;
             return chosen;
         }
-        chosen.refused.push_back({best->path, check});
+        chosen.refused.push_back({launcher->path, check});
     }
     return chosen;
 }

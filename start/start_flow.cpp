@@ -6,13 +6,17 @@
 #include <vector>
 
 #include "common/app_identity.h"
+#include "common/command_line.h"
 #include "common/encoding.h"
-#include "common/number_text.h"
+#include "common/held_launcher.h"
+#include "common/path_compare.h"
+#include "common/start_options.h"
 #include "common/publisher_keys.h"
 #include "common/sibling_executables.h"
 #include "common/version_info.h"
 #include "start/debug_output.h"
 #include "start/launch.h"
+#include "start/launcher_wait.h"
 #include "start/launcher_selection.h"
 #include "start/message_box.h"
 
@@ -44,26 +48,66 @@ std::string utf8Of(const std::wstring& text) {
     return wideToUtf8(text.data(), text.size());
 }
 
-// "0x800B0100", as the routine's log writes a status.
-std::string statusText(long status) {
-    std::string text = "0x" + utf8Of(unsignedToText(static_cast<unsigned long>(status), 16, 8));
-    for (char& c : text) {
-        c = c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-    return text;
-}
-
 // One line for each launcher that pinning refused, with why and by whom it
 // is signed, so that support can tell a missing launcher from a changed one.
 void reportRefusals(const std::vector<RefusedLauncher>& refused) {
     for (const RefusedLauncher& launcher : refused) {
-        std::string line = "publisher: " + utf8Of(launcher.path) + " refused (" +
-                           publisherVerdictText(launcher.check.verdict) + ", " + statusText(launcher.check.status);
-        if (launcher.check.haveSigner) {
-            line += ", signer " + digestText(launcher.check.signer);
-        }
-        writeDebugLine(line + ") -- passed over");
+        const PublisherCheck& check = launcher.check;
+        writeDebugLine("publisher: %s refused (%s, 0x%08lX%s%s) -- passed over", utf8Of(launcher.path).c_str(),
+                       publisherVerdictText(check.verdict), static_cast<unsigned long>(check.status),
+                       check.haveSigner ? ", signer " : "", check.haveSigner ? digestText(check.signer).c_str() : "");
     }
+}
+
+// The start program that stays with the game: the launchers in the
+// selection's order (with pinning, those that pass, each held until it has
+// started), each started and waited for until one has run; the next one
+// only when one cannot be started or cannot load.
+int startInOrderAndWait(const std::vector<std::string>& candidates, const std::wstring& selfPath,
+                        const std::wstring& installFolder, const PublisherKeys& keys) {
+    const std::vector<Candidate> judged = judgeCandidates(candidates, selfPath);
+    const std::vector<const Candidate*> order = launchersInOrder(judged);
+    const ForwardedArguments forwarded = forwardedArguments(nullptr);
+    if (!forwarded.split) {
+        return 1;
+    }
+    const std::wstring folder = normalizePathForCompare(installFolder) + L"\\";
+    std::vector<RefusedLauncher> refused;
+    bool tried = false;
+    DWORD lastError = 0;
+    for (const Candidate* launcher : order) {
+        UniqueHandle held;
+        if (keys.pinned) {
+            const PublisherCheck check = holdAndCheckLauncher(*launcher, keys, held);
+            if (check.verdict != PublisherVerdict::Passed) {
+                refused.push_back({launcher->path, check});
+                continue;
+            }
+        }
+        tried = true;
+        // Every launcher gets the same arguments.
+        const std::wstring commandLine = quoteCommandLineArg(launcher->path) + forwarded.text;
+        LauncherRun run;
+        run.error = ERROR_FILENAME_EXCED_RANGE;
+        if (commandLine.size() <= kMaxCommandLineUnits) {
+            run = runAndWait(launcher->path, commandLine, folder, held);
+        }
+        if (run.created && !run.couldNotLoad) {
+            reportRefusals(refused);
+            return static_cast<int>(run.exitCode);
+        }
+        lastError = run.error;
+        writeDebugLine("fallback: %s %s 0x%08lX -- trying the next launcher", utf8Of(launcher->path).c_str(),
+                       run.created ? "could not load, status" : "could not be started, Windows error",
+                       static_cast<unsigned long>(run.error));
+    }
+    reportRefusals(refused);
+    if (!tried) {
+        showStartWarning(refused.empty() ? kLauncherNotFound : kNoSignedLauncher);
+    } else {
+        showCouldNotStart(lastError);
+    }
+    return 1;
 }
 
 }  // namespace
@@ -86,12 +130,13 @@ int runStartFlow() {
         showStartWarning(kLauncherNotFound);
         return 1;
     }
-    // Whether publisher keys are pinned is read from the image that runs, not
-    // from the file at its path; a block that cannot be read pins to nothing.
+    // Whether publisher keys are pinned, and whether it waits, is read from
+    // the image that runs, not from the file at its path; when that block
+    // cannot be read, nothing is started.
     const OwnVersionBlock own = readOwnVersionBlock();
     if (!launcherVersionInfoOf(own.block).valid) {
-        writeDebugLine("own version block cannot be read from the image (Windows error " +
-                       utf8Of(unsignedToText(own.error, 10)) + ") -- nothing started");
+        writeDebugLine("own version block cannot be read from the image (Windows error %lu) -- nothing started",
+                       own.error);
         showStartWarning(kLauncherNotFound);
         return 1;
     }
@@ -99,6 +144,9 @@ int runStartFlow() {
 
     const std::string installFolderUtf8 = wideToUtf8(installFolder.data(), installFolder.size());
     const std::vector<std::string> candidates = listSiblingExecutables(installFolderUtf8);
+    if (waitsForLauncher(own.block)) {
+        return startInOrderAndWait(candidates, selfPath, installFolder, keys);
+    }
     if (!keys.pinned) {
         const std::wstring chosen = selectNewestLauncher(candidates, selfPath);
         if (chosen.empty()) {

@@ -55,8 +55,13 @@ class Resources(unittest.TestCase):
         names = {i.name for e in self.pe.DIRECTORY_ENTRY_IMPORT for i in e.imports}
         self.assertFalse(names & {b"MessageBoxW", b"CommandLineToArgvW", b"GetFileVersionInfoW", b"WinVerifyTrust"})
         self.assertFalse(hasattr(self.pe, "DIRECTORY_ENTRY_DELAY_IMPORT"))
-        # Small, publisher pinning included.
+        # Small, publisher pinning included, and so is the build that waits,
+        # which imports nothing more either.
         self.assertLessEqual(os.path.getsize(os.path.join(kt.BIN, "KestrelwoodStart.exe")), 54272)
+        waits = pefile.PE(os.path.join(kt.BIN, "KestrelwoodStart_waits.exe"))
+        self.assertEqual(sorted(e.dll.decode() for e in waits.DIRECTORY_ENTRY_IMPORT), ["KERNEL32.dll", "msvcrt.dll"])
+        waits.close()
+        self.assertLessEqual(os.path.getsize(os.path.join(kt.BIN, "KestrelwoodStart_waits.exe")), 54272)
 
     def test_version_resource(self):
         raw = self.resource(16, 1)
@@ -238,6 +243,36 @@ class RelayTrace(unittest.TestCase):
                     self.assertIn(line, err)
                 self.assertEqual(kt.started_launchers(folder), [])
 
+    def test_only_the_build_that_waits_makes_a_job_and_waits(self):
+        # (start program, launcher files, arguments, exit code, box, job and wait calls seen)
+        job_calls = ("CreateJobObjectW", "AssignProcessToJobObject", "GetQueuedCompletionStatus", "WaitForSingleObject")
+        rows = (("KestrelwoodStart.exe", [("fx_family_1_0_0_0.exe", "L10.exe")], ["--exit", "7"], 0, None, False),
+                ("KestrelwoodStart_waits.exe", [("fx_family_1_0_0_0.exe", "L10.exe")], ["--exit", "7"], 7, None, True),
+                # When none loads, the box names the loader's status.
+                ("KestrelwoodStart_waits.exe", [("fx_missing_dll_9_0_0_0.exe", "L90.exe")], [], 1,
+                 COULD_NOT_START + "\n\nWindows error: 3221225781", True))
+        fallback = b"L90.exe could not load, status 0xC0000135 -- trying the next launcher"
+        for start, files, args, want_code, box, waits in rows:
+            with self.subTest(start=start, files=files):
+                folder = kt.fresh_dir("relay_waits")
+                kt.place(folder, start, "KestrelwoodStart.exe")
+                for built, name in files:
+                    kt.place(folder, built, name)
+                exe = os.path.join(folder, "KestrelwoodStart.exe")
+                code, _, err = kt.run_wine(exe, args, cwd=folder, env_extra={"WINEDEBUG": "+relay,+debugstr"})
+                self.assertEqual(code, want_code)
+                self.assertEqual(self.message_boxes(err), [(0, [box, "Kestrelwood"], 0x30)] if box else [])
+                self.assertEqual(fallback in err, box is not None)
+                traced = err.decode("utf-8", "replace")
+                for call in job_calls[:3]:
+                    self.assertEqual(f".{call}(" in traced, waits, call)
+                # It blocks on the job's port, without a time-out: no polling,
+                # no timer, no wait on a process of its own.
+                self.assertNotIn(".WaitForSingleObject(", traced)
+                waited = kt.relay_calls(err, "KERNEL32.GetQueuedCompletionStatus")
+                self.assertEqual(bool(waited), waits)
+                self.assertEqual([raw.split(",")[-1] for raw in waited], ["ffffffff"] * len(waited))
+
     def test_could_not_start_box_with_windows_error_193(self):
         folder = kt.fresh_dir("relay_193")
         kt.place(folder, "KestrelwoodStart.exe", "KestrelwoodStart.exe")
@@ -392,6 +427,7 @@ class Inspect(unittest.TestCase):
         self.assertEqual(code, 0)
         report = json.loads(out)
         self.assertIsNone(report["publisherKeys"])
+        self.assertIs(report["waits"], False)
         self.assertEqual(report["folder"], kt.windows_path(folder))
         self.assertEqual(report["startProgram"], kt.windows_path(os.path.join(folder, "KestrelwoodStart.exe")))
         files = {f["name"]: f for f in report["files"]}
@@ -424,6 +460,7 @@ class Inspect(unittest.TestCase):
         self.assertEqual(code, 0, out)
         report = json.loads(out)
         self.assertEqual(report["publisherKeys"], [digests["studio"]])
+        self.assertIs(report["waits"], False)
         files = {f["name"]: f for f in report["files"]}
         self.assertEqual(report["chosen"], kt.windows_path(os.path.join(folder, "L20.exe")))
         self.assertEqual((files["L20.exe"]["verdict"], files["L10.exe"]["verdict"]), ("chosen", "older"))
@@ -465,6 +502,13 @@ class Inspect(unittest.TestCase):
         code, out, _ = self.inspect(kt.windows_path(folder))
         self.assertEqual(code, 1)
         self.assertIn("would start no launcher", out)
+        self.assertIn("Waits: no", out)
+        # A start program that stays with the game says so.
+        kt.place(folder, "KestrelwoodStart_waits.exe", "KestrelwoodStart.exe")
+        code, out, _ = self.inspect(kt.windows_path(folder), "--json")
+        self.assertIs(json.loads(out)["waits"], True)
+        code, out, _ = self.inspect(kt.windows_path(folder))
+        self.assertIn("Waits: yes", out)
         for args in (["--verbose"], [kt.windows_path(folder), "second"], [kt.windows_path(folder) + "\\missing"]):
             code, _, err = self.inspect(*args)
             self.assertEqual(code, 2, args)

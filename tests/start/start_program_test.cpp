@@ -8,6 +8,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <tlhelp32.h>
 
 #include "common/command_line.h"
 #include "common/win_owners.h"
@@ -315,6 +316,162 @@ TEST(StartProgram, ExitsWithoutWaitingAndPassesItsCurrentDirectory) {
     EXPECT_LT(result.seconds, 10.0);
     ASSERT_TRUE(record.has_value());
     EXPECT_EQ(record->currentDirectory, elsewhere);
+}
+
+// The start program that stays with the game (built with KES_START_WAITS):
+// it ends with the exit code of the last process of the game folder to end,
+// waits for the whole tree but for a child that breaks away, and goes on to
+// the next launcher when the newest cannot load. `tail` runs the fixture
+// launchers (see recording_launcher.cpp): {dir} is the game folder, {out} a
+// folder beside it.
+struct WaitCase {
+    const char* name;
+    std::vector<Placed> files;
+    std::wstring tail;
+    DWORD exitCode;
+    std::vector<std::wstring> started;  // sorted
+    double atLeastSeconds = 0;
+    double atMostSeconds = 15;
+    const wchar_t* start = L"KestrelwoodStart_waits";
+    const wchar_t* survivor = nullptr;  // still running once the start program has ended
+};
+void PrintTo(const WaitCase& row, std::ostream* os) { *os << row.name; }
+
+std::wstring expanded(std::wstring text, const std::wstring& dir) {
+    for (const auto& [from, to] : {std::pair<std::wstring, std::wstring>{L"{dir}", dir}, {L"{out}", dir + L"-out"}}) {
+        for (std::size_t at = text.find(from); at != std::wstring::npos; at = text.find(from)) {
+            text.replace(at, from.size(), to);
+        }
+    }
+    return text;
+}
+
+// The processes whose executable lies in the folder.
+std::vector<std::wstring> runningIn(const std::wstring& folder) {
+    std::vector<std::wstring> running;
+    const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        wchar_t image[MAX_PATH];
+        DWORD length = MAX_PATH;
+        if (process && QueryFullProcessImageNameW(process.get(), 0, image, &length) &&
+            CompareStringOrdinal(image, static_cast<int>(folder.size()), folder.c_str(),
+                                 static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL) {
+            running.emplace_back(image, length);
+        }
+    }
+    return running;
+}
+
+class StartWaits : public ::testing::TestWithParam<WaitCase> {};
+
+TEST_P(StartWaits, ForTheTreeAndPassesItsCodeThrough) {
+    const WaitCase& row = GetParam();
+    GameFolder game;
+    writeFileOrFail(game.start, readFileBytes(builtExe(row.start)));
+    ASSERT_TRUE(CreateDirectoryW((game.dir + L"-out").c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    copyFileOrFail(builtExe(L"fx_other_family"), game.dir + L"-out\\Helper.exe");
+    for (const Placed& p : row.files) {
+        game.place(p);
+    }
+    const ProcessResult result = game.run(expanded(row.tail, game.dir));
+    ASSERT_TRUE(result.exited) << describe(result);
+    EXPECT_EQ(result.exitCode, row.exitCode) << describe(result);
+    EXPECT_GE(result.seconds, row.atLeastSeconds) << "the start program did not wait for the tree";
+    EXPECT_LE(result.seconds, row.atMostSeconds) << "the start program waited for a child that broke away";
+    EXPECT_EQ(waitForStarts(game.dir, [&](const auto& started) { return started.size() > row.started.size(); }, 300),
+              row.started);
+    const std::vector<std::wstring> survivors =
+        row.survivor ? std::vector<std::wstring>{game.dir + L"\\" + row.survivor} : std::vector<std::wstring>{};
+    EXPECT_EQ(runningIn(game.dir + L"\\"), survivors) << "a process of the game outlived the wait, or did not";
+    for (int waited = 0; waited < 100 && !runningIn(game.dir + L"\\").empty(); ++waited) {
+        Sleep(100);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StartProgram, StartWaits,
+    ::testing::Values(
+        WaitCase{"TheLaunchersExitCode", {{L"fx_family_1_0_0_0", L"L10.exe"}}, L"--exit 7", 7, {L"L10.exe"}},
+        // The game the launcher starts ends last: its code.
+        WaitCase{"TheGameItStartsEndsLast",
+                 {{L"fx_family_1_0_0_0", L"L10.exe"}, {L"fx_other_family", L"Game.exe"}},
+                 L"--exit 3 --child \"{dir}\\Game.exe\" --sleep 800 --exit 9", 9, {L"Game.exe", L"L10.exe"}, 0.7},
+        // A helper from elsewhere outlives the launcher: waited for, no code.
+        WaitCase{"AHelperFromElsewhereIsWaitedForButSetsNoCode", {{L"fx_family_1_0_0_0", L"L10.exe"}},
+                 L"--exit 3 --child \"{out}\\Helper.exe\" --sleep 1500 --exit 5", 3, {L"L10.exe"}, 1.4},
+        // A child that breaks away from the job is neither waited for nor ended.
+        WaitCase{"AChildThatBreaksAwayIsNotWaitedFor",
+                 {{L"fx_family_1_0_0_0", L"L10.exe"}, {L"fx_other_family", L"Game.exe"}},
+                 L"--exit 4 --breakaway \"{dir}\\Game.exe\" --sleep 2500 --exit 9", 4, {L"Game.exe", L"L10.exe"}, 0,
+                 2.0, L"KestrelwoodStart_waits", L"Game.exe"},
+        // The newest cannot load (a DLL it imports is missing): the next one,
+        // with the same arguments.
+        WaitCase{"TheNextWhenTheNewestCannotLoad",
+                 {{L"fx_missing_dll_9_0_0_0", L"L90.exe"}, {L"fx_family_1_0_0_0", L"L10.exe"}}, L"--exit 7", 7,
+                 {L"L10.exe"}},
+        WaitCase{"NoneLoads", {{L"fx_missing_dll_9_0_0_0", L"L90.exe"}}, L"--exit 7", 1, {}},
+        // The newest cannot be started at all (CreateProcessW refuses it).
+        WaitCase{"TheNextWhenTheNewestCannotBeStarted",
+                 {{L"fx_refused_by_loader_5_0_0_0", L"L50.exe"}, {L"fx_missing_dll_9_0_0_0", L"L90.exe"},
+                  {L"fx_family_1_0_0_0", L"L10.exe"}},
+                 L"--exit 7", 7, {L"L10.exe"}},
+        // Pinned: the next one that passes, never an unsigned one.
+        WaitCase{"PinnedTheNextSigned",
+                 {{L"fx_signed_missing_dll_9_0_0_0", L"L90.exe"}, {L"fx_family_2_0_0_0", L"L20.exe"},
+                  {L"fx_signed_1_0_0_0", L"L10.exe"}},
+                 L"--exit 7", 7, {L"L10.exe"}, 0, 15, L"KestrelwoodStart_waits_pinned"},
+        WaitCase{"PinnedNeverAnUnsignedOlder",
+                 {{L"fx_signed_missing_dll_9_0_0_0", L"L90.exe"}, {L"fx_family_1_0_0_0", L"L10.exe"}}, L"--exit 7", 1,
+                 {}, 0, 15, L"KestrelwoodStart_waits_pinned"},
+        // The launcher hands over through the routine (the newest signed one
+        // does not pin keys itself): the newer launcher's code.
+        WaitCase{"TheLauncherItHandsOverTo",
+                 {{L"ref_signed_2_0_0_0", L"L20.exe"}, {L"fx_family_5_0_0_0", L"L50.exe"}},
+                 L"--sleep 500 --exit 6", 6, {L"L50.exe"}, 0.4, 15, L"KestrelwoodStart_waits_pinned"}),
+    RowName());
+
+// Ended from outside (a launcher tool's Stop), the start program takes the
+// game's whole tree with it; started inside a job of its own, as such a tool
+// may start it, it still waits and passes the code through.
+TEST(StartProgram, WaitingInAJobAndEndedFromOutside) {
+    for (const bool terminate : {false, true}) {
+        GameFolder game(terminate ? L"terminated" : L"in a job");
+        writeFileOrFail(game.start, readFileBytes(builtExe(L"KestrelwoodStart_waits")));
+        game.place({L"fx_family_1_0_0_0", L"L10.exe"});
+        game.place({L"fx_other_family", L"Game.exe"});
+        const UniqueHandle outer(CreateJobObjectW(nullptr, nullptr));
+        ASSERT_TRUE(outer);
+        std::wstring commandLine = L"\"" + game.start + L"\" --exit 3 --child \"" + game.dir +
+                                   L"\\Game.exe\" --sleep " + (terminate ? L"20000" : L"300") + L" --exit 8";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION created{};
+        ASSERT_TRUE(CreateProcessW(game.start.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                                   nullptr, game.dir.c_str(), &startup, &created))
+            << GetLastError();
+        const UniqueHandle process(created.hProcess);
+        const UniqueHandle thread(created.hThread);
+        ASSERT_TRUE(AssignProcessToJobObject(outer.get(), process.get())) << GetLastError();
+        ResumeThread(thread.get());
+        if (terminate) {
+            ASSERT_EQ(waitForStarts(game.dir, [](const auto& started) { return started.size() == 2; }, 10000),
+                      (std::vector<std::wstring>{L"Game.exe", L"L10.exe"}));
+            ASSERT_EQ(WaitForSingleObject(process.get(), 500), static_cast<DWORD>(WAIT_TIMEOUT))
+                << "the start program did not wait for the game";
+            TerminateProcess(process.get(), 77);
+        }
+        ASSERT_EQ(WaitForSingleObject(process.get(), 15000), static_cast<DWORD>(WAIT_OBJECT_0));
+        DWORD code = 0;
+        GetExitCodeProcess(process.get(), &code);
+        EXPECT_EQ(code, terminate ? 77u : 8u);
+        for (int waited = 0; waited < 50 && !runningIn(game.dir + L"\\").empty(); ++waited) {
+            Sleep(100);
+        }
+        EXPECT_EQ(runningIn(game.dir + L"\\"), std::vector<std::wstring>{}) << "the game outlived its start program";
+    }
 }
 
 TEST(StartProgram, NewerFileThatIsNotAProgramIsPassedOver) {

@@ -28,6 +28,7 @@
 #include "common/publisher_check.h"
 #include "common/publisher_keys.h"
 #include "common/sibling_executables.h"
+#include "common/start_options.h"
 #include "common/version_info.h"
 #include "start/launcher_selection.h"
 
@@ -482,11 +483,12 @@ std::string keysJson(const kes::PublisherKeys& keys) {
 }
 
 void printJson(const Place& place, const std::vector<FileReport>& files, const std::string& chosen,
-               const std::string& commandLine, const kes::PublisherKeys& keys) {
+               const std::string& commandLine, const kes::PublisherKeys& keys, bool waits) {
     std::printf("{\n  \"folder\": %s,\n  \"startProgram\": %s,\n  \"identity\": %s,\n  \"publisherKeys\": %s,"
-                "\n  \"files\": [",
+                "\n  \"waits\": %s,\n  \"files\": [",
                 jsonString(utf8(place.folder)).c_str(), jsonString(utf8(place.startProgram)).c_str(),
-                jsonString(utf8(kes::makeAppUserModelId(place.folder))).c_str(), keysJson(keys).c_str());
+                jsonString(utf8(kes::makeAppUserModelId(place.folder))).c_str(), keysJson(keys).c_str(),
+                waits ? "true" : "false");
     for (std::size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];
             std::printf("%s\n    {\"name\": %s, \"path\": %s, \"fileVersion\": %s, \"launcherId\": %s, \"verdict\": %s, "
@@ -502,7 +504,7 @@ void printJson(const Place& place, const std::vector<FileReport>& files, const s
 }
 
 void printText(const Place& place, const std::vector<FileReport>& files, const std::string& chosen,
-               const std::string& commandLine, const kes::PublisherKeys& keys, bool startProgramReadable) {
+               const std::string& commandLine, const kes::PublisherKeys& keys, bool startProgramReadable, bool waits) {
     // What an installer writes into a shortcut's System.AppUserModel.ID, so
     // that the start program's and the launchers' windows group with it.
     std::printf("Folder: %s\nIdentity: %s\n", utf8(place.folder).c_str(),
@@ -517,7 +519,10 @@ void printText(const Place& place, const std::vector<FileReport>& files, const s
             std::printf("  %s\n", kes::digestText(key).c_str());
         }
     }
-    std::printf("\n");
+    std::printf("Waits: %s\n\n", waits ? "yes: the start program stays until the launcher's process tree has ended, "
+                                          "ends with the game's exit code, and starts the next launcher when the "
+                                          "newest cannot load"
+                                        : "no: the start program starts the launcher and ends at once");
     for (const FileReport& f : files) {
         std::printf("  %-32s %-24s %-38s %s%s%s\n", f.name.c_str(), f.versioned ? f.version.c_str() : "-",
                     f.versioned ? (f.launcherId.empty() ? "(no " KES_LAUNCHER_ID_KEY ")" : f.launcherId.c_str()) : "-",
@@ -631,9 +636,9 @@ int wmain(int argc, wchar_t** argv) {
     const std::string chosenText = utf8(chosen);
     const std::string commandLine = chosen.empty() ? "" : utf8(kes::quoteCommandLineArg(chosen));
     if (options.json) {
-        printJson(place, files, chosenText, commandLine, keys);
+        printJson(place, files, chosenText, commandLine, keys, kes::waitsForLauncher(startBlock));
     } else {
-        printText(place, files, chosenText, commandLine, keys, startProgramReadable);
+        printText(place, files, chosenText, commandLine, keys, startProgramReadable, kes::waitsForLauncher(startBlock));
     }
     return chosen.empty() ? 1 : 0;
 }

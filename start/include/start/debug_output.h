@@ -2,11 +2,10 @@
 // writes nothing anywhere else.
 #pragma once
 
-#include <string>
-
 namespace kes {
 
-// OutputDebugStringA of "[KestrelwoodStart] ", the line (UTF-8) and a line feed.
-void writeDebugLine(const std::string& line);
+// OutputDebugStringA of "[KestrelwoodStart] ", the line formatted as printf
+// does (UTF-8 text, at most 1,023 bytes, longer lines cut) and a line feed.
+void writeDebugLine(const char* format, ...);
 
 }  // namespace kes

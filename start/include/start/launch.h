@@ -10,4 +10,8 @@ namespace kes {
 // why, unless the command line itself could not be split).
 int launchLauncher(const std::wstring& chosenPath);
 
+// The "could not start" box with the Windows error (or the loader's status)
+// in decimal.
+void showCouldNotStart(unsigned long error);
+
 }  // namespace kes

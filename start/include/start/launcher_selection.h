@@ -44,8 +44,17 @@ struct PublishedLauncher {
 };
 PublishedLauncher selectNewestPublishedLauncher(const std::vector<std::string>& candidates,
                                                 const std::wstring& selfPath, const PublisherKeys& keys);
+// Every candidate's judgement, in listing order, as the selection makes it.
+std::vector<Candidate> judgeCandidates(const std::vector<std::string>& candidates, const std::wstring& selfPath,
+                                       LayoutCheck checkLayout = checkExecutableLayout);
+
 // The same choice among candidates already judged (kes-inspect has them).
 PublishedLauncher choosePublishedLauncher(const std::vector<Candidate>& judged, const PublisherKeys& keys);
+
+// The launchers of the family among candidates already judged, in the
+// selection's order: the one it chooses first, then the next newest, and so
+// on (the order in which a start program that waits falls back).
+std::vector<const Candidate*> launchersInOrder(const std::vector<Candidate>& judged);
 
 // The ordering rule: whether a qualifying candidate replaces the one chosen so
 // far. Nothing is chosen while chosenPath is empty, whatever chosenVersion says.
