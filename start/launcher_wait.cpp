@@ -10,8 +10,10 @@ namespace kes {
 
 namespace {
 
-// The processes of the job, each opened when the job reports it: by the
-// time it ends, its id may name another process. Closed with the list.
+// The processes of the job that are still running, each opened when the job
+// reports it: by the time it ends, its id may name another process. A
+// process leaves the list when it ends (its id may come back with another
+// process), and the rest are closed with the list.
 struct Members {
     std::vector<std::pair<DWORD, HANDLE>> opened;
 
@@ -25,10 +27,14 @@ struct Members {
             }
         }
     }
-    HANDLE find(DWORD id) const {
-        for (const auto& member : opened) {
+    // The process of that id, now out of the list: the caller closes it.
+    HANDLE take(DWORD id) {
+        for (auto& member : opened) {
             if (member.first == id) {
-                return member.second;
+                const HANDLE process = member.second;
+                member = opened.back();
+                opened.pop_back();
+                return process;
             }
         }
         return nullptr;
@@ -122,17 +128,19 @@ LauncherRun runAndWait(const std::wstring& path, std::wstring commandLine, const
             startedOthers = true;
             members.opened.emplace_back(id, OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
         } else if (message == JOB_OBJECT_MSG_EXIT_PROCESS || message == JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS) {
-            const HANDLE ended = id == created.dwProcessId ? launcher.get() : members.find(id);
+            const bool isLauncher = id == created.dwProcessId;
+            const UniqueHandle member(isLauncher ? nullptr : members.take(id));
+            const HANDLE ended = isLauncher ? launcher.get() : member.get();
             DWORD code = 0;
             // A process of the game folder sets the code; one from elsewhere
             // (a browser the game opened) is waited for only, and so is one
             // that ended before it could be opened.
             if (ended != nullptr && GetExitCodeProcess(ended, &code) &&
-                (ended == launcher.get() || liesIn(ended, folder))) {
+                (isLauncher || liesIn(ended, folder))) {
                 run.exitCode = code;
                 haveCode = true;
             }
-            if (ended == launcher.get()) {
+            if (isLauncher) {
                 launcherCode = code;
                 run.couldNotLoad = !startedOthers && isLoaderStatus(code);
             }
