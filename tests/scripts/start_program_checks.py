@@ -228,7 +228,11 @@ class RelayTrace(unittest.TestCase):
                   b"L40.exe refused (signed with a key that is not pinned, 0x00000000, signer " +
                   kt.key_digest("other").encode() + b") -- passed over"]),
                 # Nothing of the family: nothing was refused.
-                ("KestrelwoodStart_pinned.exe", [("fx_other_family.exe", "Other.exe")], NOT_FOUND, []))
+                ("KestrelwoodStart_pinned.exe", [("fx_other_family.exe", "Other.exe")], NOT_FOUND, []),
+                # Its own version block cannot be parsed: whether it pins is
+                # unknown, so it starts nothing.
+                ("KestrelwoodStart_unreadable_own_version.exe", [("fx_signed_2_0_0_0.exe", "L20.exe")], NOT_FOUND,
+                 [b"own version block cannot be read or parsed from the image"]))
         for start, files, box, lines in rows:
             with self.subTest(box=box[:20], files=files):
                 folder = kt.fresh_dir("relay_pinned_refusal")
