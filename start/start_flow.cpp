@@ -135,7 +135,8 @@ int runStartFlow() {
     // cannot be read, nothing is started.
     const OwnVersionBlock own = readOwnVersionBlock();
     if (!launcherVersionInfoOf(own.block).valid) {
-        writeDebugLine("own version block cannot be read or parsed from the image (Windows error %lu) -- nothing started",
+        writeDebugLine("own version block cannot be read or parsed from the image (Windows error %lu) -- "
+                       "nothing started",
                        own.error);
         showStartWarning(kLauncherNotFound);
         return 1;

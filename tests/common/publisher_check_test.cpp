@@ -47,8 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
         TrustRow{"ExpiredSelfSigned", CERT_E_EXPIRED,
                  CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN, true},
         // An accepted code can stand for a chain with other problems as well.
-        TrustRow{"ChainingAndWrongUsage", CERT_E_CHAINING, CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_NOT_VALID_FOR_USAGE,
-                 false},
+        TrustRow{"ChainingAndWrongUsage", CERT_E_CHAINING,
+                 CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_NOT_VALID_FOR_USAGE, false},
         TrustRow{"UntrustedRootAndBasicConstraints", CERT_E_UNTRUSTEDROOT,
                  CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_INVALID_BASIC_CONSTRAINTS, false},
         TrustRow{"UnknownCriticalExtension", CERT_E_UNTRUSTEDROOT,

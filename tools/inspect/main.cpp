@@ -491,8 +491,8 @@ void printJson(const Place& place, const std::vector<FileReport>& files, const s
                 waits ? "true" : "false");
     for (std::size_t i = 0; i < files.size(); ++i) {
         const FileReport& f = files[i];
-            std::printf("%s\n    {\"name\": %s, \"path\": %s, \"fileVersion\": %s, \"launcherId\": %s, \"verdict\": %s, "
-                    "\"note\": %s, \"signature\": %s}",
+        std::printf("%s\n    {\"name\": %s, \"path\": %s, \"fileVersion\": %s, \"launcherId\": %s, "
+                    "\"verdict\": %s, \"note\": %s, \"signature\": %s}",
                     i == 0 ? "" : ",", jsonString(f.name).c_str(), jsonString(f.path).c_str(),
                     f.versioned ? jsonString(f.version).c_str() : "null",
                     f.versioned ? jsonString(f.launcherId).c_str() : "null", jsonString(f.verdict).c_str(),
@@ -550,7 +550,8 @@ kes::VersionBlock startProgramVersionBlock(const std::wstring& path) {
     if (kes::checkExecutableLayout(utf8(path)).verdict != kes::LayoutVerdict::Readable) {
         return {};
     }
-    const HMODULE image = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    const HMODULE image =
+        LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     if (image == nullptr) {
         return {};
     }
