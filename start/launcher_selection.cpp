@@ -23,8 +23,8 @@ std::vector<Candidate> judgeCandidates(const std::vector<std::string>& candidate
 std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath,
                                   LayoutCheck checkLayout) {
     const std::vector<Candidate> judged = judgeCandidates(candidates, selfPath, checkLayout);
-    const std::vector<const Candidate*> order = launchersInOrder(judged);
-    return order.empty() ? std::wstring() : order.front()->path;
+    const Candidate* newest = nextLauncher(judged, nullptr);
+    return newest != nullptr ? newest->path : std::wstring();
 }
 
 PublishedLauncher selectNewestPublishedLauncher(const std::vector<std::string>& candidates,
@@ -32,27 +32,26 @@ PublishedLauncher selectNewestPublishedLauncher(const std::vector<std::string>& 
     return choosePublishedLauncher(judgeCandidates(candidates, selfPath), keys);
 }
 
-std::vector<const Candidate*> launchersInOrder(const std::vector<Candidate>& judged) {
-    // Each launcher goes in before the first one it is preferred to: a few
-    // launchers, and less code than a sort.
-    std::vector<const Candidate*> order;
+const Candidate* nextLauncher(const std::vector<Candidate>& judged, const Candidate* previous) {
+    // One look at every candidate per launcher taken, and nothing kept: the
+    // first is usually the one started. Paths are unique, so the order is total.
+    const Candidate* best = nullptr;
     for (const Candidate& candidate : judged) {
-        if (candidate.kind != CandidateKind::Launcher) {
-            continue;
+        const bool after = previous == nullptr || isPreferredLauncher(previous->info.packed, previous->path,
+                                                                      candidate.info.packed, candidate.path);
+        if (candidate.kind == CandidateKind::Launcher && after &&
+            (best == nullptr || isPreferredLauncher(candidate.info.packed, candidate.path, best->info.packed,
+                                                    best->path))) {
+            best = &candidate;
         }
-        std::size_t at = 0;
-        while (at < order.size() &&
-               !isPreferredLauncher(candidate.info.packed, candidate.path, order[at]->info.packed, order[at]->path)) {
-            ++at;
-        }
-        order.insert(order.begin() + static_cast<std::ptrdiff_t>(at), &candidate);
     }
-    return order;
+    return best;
 }
 
 PublishedLauncher choosePublishedLauncher(const std::vector<Candidate>& judged, const PublisherKeys& keys) {
     PublishedLauncher chosen;
-    for (const Candidate* launcher : launchersInOrder(judged)) {
+    for (const Candidate* launcher = nextLauncher(judged, nullptr); launcher != nullptr;
+         launcher = nextLauncher(judged, launcher)) {
         const PublisherCheck check = holdAndCheckLauncher(*launcher, keys, chosen.held);
         if (check.verdict == PublisherVerdict::Passed) {
             chosen.path = launcher->path;

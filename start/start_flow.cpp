@@ -66,7 +66,6 @@ void reportRefusals(const std::vector<RefusedLauncher>& refused) {
 int startInOrderAndWait(const std::vector<std::string>& candidates, const std::wstring& selfPath,
                         const std::wstring& installFolder, const PublisherKeys& keys) {
     const std::vector<Candidate> judged = judgeCandidates(candidates, selfPath);
-    const std::vector<const Candidate*> order = launchersInOrder(judged);
     const ForwardedArguments forwarded = forwardedArguments(nullptr);
     if (!forwarded.split) {
         return 1;
@@ -75,7 +74,8 @@ int startInOrderAndWait(const std::vector<std::string>& candidates, const std::w
     std::vector<RefusedLauncher> refused;
     bool tried = false;
     DWORD lastError = 0;
-    for (const Candidate* launcher : order) {
+    for (const Candidate* launcher = nextLauncher(judged, nullptr); launcher != nullptr;
+         launcher = nextLauncher(judged, launcher)) {
         UniqueHandle held;
         if (keys.pinned) {
             const PublisherCheck check = holdAndCheckLauncher(*launcher, keys, held);

@@ -51,10 +51,11 @@ std::vector<Candidate> judgeCandidates(const std::vector<std::string>& candidate
 // The same choice among candidates already judged (kes-inspect has them).
 PublishedLauncher choosePublishedLauncher(const std::vector<Candidate>& judged, const PublisherKeys& keys);
 
-// The launchers of the family among candidates already judged, in the
-// selection's order: the one it chooses first, then the next newest, and so
-// on (the order in which a start program that waits falls back).
-std::vector<const Candidate*> launchersInOrder(const std::vector<Candidate>& judged);
+// The launchers of the family among candidates already judged, one by one in
+// the selection's order: with `previous` null the one it chooses, then the
+// one after `previous` (the order in which pinning checks them and a start
+// program that waits falls back). Null when none is left.
+const Candidate* nextLauncher(const std::vector<Candidate>& judged, const Candidate* previous);
 
 // The ordering rule: whether a qualifying candidate replaces the one chosen so
 // far. Nothing is chosen while chosenPath is empty, whatever chosenVersion says.
