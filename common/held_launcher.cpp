@@ -2,6 +2,17 @@
 
 namespace kes {
 
+namespace {
+
+// Readers are let in, writers and deleters are not, so the file that was
+// judged and checked is the file that starts.
+UniqueHandle openHeldForStart(const std::wstring& path) {
+    return makeUniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+}  // namespace
+
 PublisherCheck holdAndCheckLauncher(const Candidate& judged, const PublisherKeys& keys, UniqueHandle& held) {
     PublisherCheck check;
     held = openHeldForStart(judged.path);

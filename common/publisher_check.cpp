@@ -135,9 +135,4 @@ const char* publisherVerdictText(PublisherVerdict verdict) {
     }
 }
 
-UniqueHandle openHeldForStart(const std::wstring& path) {
-    return makeUniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
 }  // namespace kes

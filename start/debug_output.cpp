@@ -4,12 +4,15 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace kes {
 
 void writeDebugLine(const char* format, ...) {
-    char line[1024] = "[KestrelwoodStart] ";
-    constexpr std::size_t kTag = sizeof "[KestrelwoodStart] " - 1;
+    static constexpr char kTagText[] = "[KestrelwoodStart] ";
+    constexpr std::size_t kTag = sizeof kTagText - 1;
+    char line[1024];
+    std::memcpy(line, kTagText, kTag);
     va_list args;
     va_start(args, format);
     // The C runtime's own formatter, which the program imports anyway: the

@@ -14,9 +14,11 @@ bool isPreferredLauncher(std::uint64_t version, const std::wstring& path, std::u
 
 std::vector<Candidate> judgeCandidates(const std::vector<std::string>& candidates, const std::wstring& selfPath,
                                        LayoutCheck checkLayout) {
+    const SelfTest self = startProgramSelf(selfPath);
     std::vector<Candidate> judged;
-    selectNewestLauncher(candidates, selfPath, checkLayout,
-                         [&](const Candidate& candidate) { judged.push_back(candidate); });
+    for (const std::string& path : candidates) {
+        judged.push_back(judgeCandidate(path, self, checkLayout));
+    }
     return judged;
 }
 

@@ -183,9 +183,7 @@ TEST_P(PublishedChoice, HoldsWhatItJudged) {
     for (const Placed& p : row.candidates) {
         candidates.push_back(narrow(folder.place(p)));
     }
-    std::vector<Candidate> judged;
-    selectNewestLauncher(candidates, folder.dir + L"\\KestrelwoodStart.exe", checkExecutableLayout,
-                         [&](const Candidate& candidate) { judged.push_back(candidate); });
+    const std::vector<Candidate> judged = judgeCandidates(candidates, folder.dir + L"\\KestrelwoodStart.exe");
     const std::wstring swapped = row.swappedIn.name ? folder.dir + L"\\" + row.swappedIn.name : L"";
     if (row.swappedIn.name) {
         copyFileOrFail(builtExe(row.swappedIn.fixture), swapped);

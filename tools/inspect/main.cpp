@@ -603,10 +603,9 @@ int wmain(int argc, wchar_t** argv) {
     // The start program's own steps: list the folder, then select, keeping
     // the judgement of every file.
     const std::vector<std::string> candidates = kes::listSiblingExecutables(utf8(place.folder));
-    std::vector<kes::Candidate> judged;
-    std::wstring chosen =
-        kes::selectNewestLauncher(candidates, place.startProgram, kes::checkExecutableLayout,
-                                  [&](const kes::Candidate& candidate) { judged.push_back(candidate); });
+    const std::vector<kes::Candidate> judged = kes::judgeCandidates(candidates, place.startProgram);
+    const kes::Candidate* newest = kes::nextLauncher(judged, nullptr);
+    std::wstring chosen = newest != nullptr ? newest->path : std::wstring();
     // A start program that pins publisher keys: its own choice among the
     // launchers whose signature passes. One whose version block cannot be
     // read starts nothing; without a start program, the folder is shown as

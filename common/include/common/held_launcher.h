@@ -10,9 +10,9 @@
 
 namespace kes {
 
-// Opens the launcher that `judged` describes with openHeldForStart, judges it
-// again through that handle and checks its signature through the same
-// handle. Passed only when the held file is still that launcher (another
+// Opens the launcher that `judged` describes for reading, with writers and
+// deleters kept out, judges it again through that handle and checks its
+// signature through the same handle. Passed only when the held file is still that launcher (another
 // version, or no launcher at all, is Changed) and is signed with one of
 // `keys`; then `held` keeps it open, so that the file judged and checked is
 // the file started. Otherwise `held` is empty.

@@ -55,9 +55,4 @@ bool isAcceptedChainErrors(DWORD errors);
 // alone", "changed since it was judged": for logs and kes-inspect.
 const char* publisherVerdictText(PublisherVerdict verdict);
 
-// Opens a file for reading while it is checked and started: readers are let
-// in, writers and deleters are not, so the file that was checked is the file
-// that starts.
-UniqueHandle openHeldForStart(const std::wstring& path);
-
 }  // namespace kes

@@ -44,7 +44,8 @@ struct PublishedLauncher {
 };
 PublishedLauncher selectNewestPublishedLauncher(const std::vector<std::string>& candidates,
                                                 const std::wstring& selfPath, const PublisherKeys& keys);
-// Every candidate's judgement, in listing order, as the selection makes it.
+// Every candidate's judgement, in listing order, as the selection makes it
+// (kes-inspect lists them).
 std::vector<Candidate> judgeCandidates(const std::vector<std::string>& candidates, const std::wstring& selfPath,
                                        LayoutCheck checkLayout = checkExecutableLayout);
 
@@ -61,25 +62,5 @@ const Candidate* nextLauncher(const std::vector<Candidate>& judged, const Candid
 // far. Nothing is chosen while chosenPath is empty, whatever chosenVersion says.
 bool isPreferredLauncher(std::uint64_t version, const std::wstring& path, std::uint64_t chosenVersion,
                          const std::wstring& chosenPath);
-
-// The same selection, showing `seen` each candidate's judgement, in listing
-// order, before it is weighed (kes-inspect lists them).
-template <typename Seen>
-std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, const std::wstring& selfPath,
-                                  LayoutCheck checkLayout, Seen&& seen) {
-    const SelfTest self = startProgramSelf(selfPath);
-    std::wstring chosenPath;
-    std::uint64_t chosenVersion = 0;
-    for (const std::string& path : candidates) {
-        Candidate candidate = judgeCandidate(path, self, checkLayout);
-        seen(static_cast<const Candidate&>(candidate));
-        if (candidate.kind == CandidateKind::Launcher &&
-            isPreferredLauncher(candidate.info.packed, candidate.path, chosenVersion, chosenPath)) {
-            chosenPath = std::move(candidate.path);
-            chosenVersion = candidate.info.packed;
-        }
-    }
-    return chosenPath;
-}
 
 }  // namespace kes
