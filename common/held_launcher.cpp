@@ -1,14 +1,68 @@
 #include "common/held_launcher.h"
 
+#include <string>
+
 namespace kes {
 
 namespace {
 
 // Readers are let in, writers and deleters are not, so the file that was
-// judged and checked is the file that starts.
+// judged and checked is the file that starts. A reparse point is opened as
+// itself, not followed, so that a link shows as one.
 UniqueHandle openHeldForStart(const std::wstring& path) {
     return makeUniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+                                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+// Room for a final path: "\\?\" and a path that a launcher may be started by.
+constexpr DWORD kPathUnits = 1024;
+
+// The platform's own name for what a handle holds, links resolved: its
+// length in `path`, or 0 when it has none that fits.
+DWORD finalPathOf(HANDLE handle, wchar_t* path) {
+    const DWORD length = GetFinalPathNameByHandleW(handle, path, kPathUnits, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    return length < kPathUnits ? length : 0;
+}
+
+// Whether the held file is the folder's own entry of the name it was judged
+// by. Windows shows a symbolic link or a mount point as a reparse point,
+// which was opened as itself. Wine follows a Unix symbolic link whatever the
+// flags say and shows no reparse point, but resolves it in the held file's
+// final path: that path must be the folder's, resolved the same way, and
+// the name.
+bool isPlainFileAt(HANDLE held, const std::wstring& path) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(held, FileAttributeTagInfo, &tag, sizeof tag) ||
+        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return false;
+    }
+    // npos + 1 is 0: a path without a folder.
+    const std::size_t name = path.find_last_of(L"\\/") + 1;
+    const std::size_t nameLength = path.size() - name;
+    wchar_t expected[kPathUnits];
+    wchar_t actual[kPathUnits];
+    if (name == 0 || name >= kPathUnits) {
+        return false;
+    }
+    // The folder with its separator, which also opens a drive's root.
+    path.copy(expected, name);
+    expected[name] = L'\0';
+    const UniqueHandle folder = makeUniqueFileHandle(CreateFileW(expected, FILE_READ_ATTRIBUTES,
+                                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                                                 nullptr));
+    DWORD length = folder ? finalPathOf(folder.get(), expected) : 0;
+    const DWORD actualLength = finalPathOf(held, actual);
+    // "\\?\C:\" ends in a separator, "\\?\C:\Games" does not.
+    if (length == 0 || actualLength == 0 || length + 1 + nameLength >= kPathUnits) {
+        return false;
+    }
+    if (expected[length - 1] != L'\\') {
+        expected[length++] = L'\\';
+    }
+    length += static_cast<DWORD>(path.copy(expected + length, nameLength, name));
+    return CompareStringOrdinal(expected, static_cast<int>(length), actual, static_cast<int>(actualLength), TRUE) ==
+           CSTR_EQUAL;
 }
 
 }  // namespace
@@ -21,18 +75,54 @@ PublisherCheck holdAndCheckLauncher(const Candidate& judged, const PublisherKeys
         check.status = static_cast<long>(GetLastError());
         return check;
     }
+    if (!isPlainFileAt(held.get(), judged.path)) {
+        held.reset();
+        check.verdict = PublisherVerdict::Link;
+        return check;
+    }
     // Between the judgement by path and the hold, anyone who can write into
     // the folder could have put another file, signed too, under the name.
-    if (!isSameLauncher(judged, judgeHeldCandidate(held.get(), judged.path))) {
+    const Candidate again = judgeHeldCandidate(held.get(), judged.path);
+    if (!isSameLauncher(judged, again)) {
         held.reset();
         check.verdict = PublisherVerdict::Changed;
         return check;
     }
     check = checkPublisher(held.get(), judged.path, keys);
+    if (check.verdict == PublisherVerdict::Passed && !keepsPublisherKeys(again.keys, keys)) {
+        check.verdict = PublisherVerdict::KeysNotKept;
+    }
     if (check.verdict != PublisherVerdict::Passed) {
         held.reset();
     }
     return check;
+}
+
+bool keepsPublisherKeys(const PublisherKeys& launcher, const PublisherKeys& caller) {
+    for (const KeyDigest& key : launcher.keys) {
+        for (const KeyDigest& pinned : caller.keys) {
+            if (key == pinned) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool runsHeldFile(HANDLE process, HANDLE held) {
+    wchar_t image[kPathUnits];
+    DWORD length = kPathUnits;
+    if (!QueryFullProcessImageNameW(process, 0, image, &length)) {
+        return false;
+    }
+    const UniqueHandle opened = makeUniqueFileHandle(
+        CreateFileW(image, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION running{};
+    BY_HANDLE_FILE_INFORMATION checked{};
+    return opened && GetFileInformationByHandle(opened.get(), &running) && GetFileInformationByHandle(held, &checked) &&
+           running.dwVolumeSerialNumber == checked.dwVolumeSerialNumber &&
+           running.nFileIndexHigh == checked.nFileIndexHigh && running.nFileIndexLow == checked.nFileIndexLow;
 }
 
 }  // namespace kes

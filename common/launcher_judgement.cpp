@@ -47,10 +47,12 @@ CandidateKind judge(Candidate& result, const std::string& path, const SelfTest& 
     if (!startsAsProgram(result.layout)) {
         return CandidateKind::NotAProgram;
     }
-    result.info = readLauncherVersionInfo(path);
+    const VersionBlock block = readVersionBlock(path);
+    result.info = launcherVersionInfoOf(block);
     if (!result.info.valid) {
         return CandidateKind::NoVersionResource;
     }
+    result.keys = publisherKeysOf(block);
     if (!isLauncherFamilyId(result.info.launcherId)) {
         return CandidateKind::OtherFamily;
     }

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/encoding.h"
+#include "common/held_launcher.h"
 #include "common/launcher_judgement.h"
 #include "common/pe_layout.h"
 #include "common/publisher_check.h"
@@ -123,9 +124,10 @@ const char* nameProblem(const std::wstring& name) {
 
 // The judgement of the start program and the scan, of a file that the
 // landing holds, with what a landing adds: a whole image, newer than the
-// running launcher. 0 when it passes.
+// running launcher. 0 when it passes; `keys` are then the keys its own
+// version block pins.
 std::int32_t judgeDownload(HANDLE held, const std::wstring& path, const LauncherVersionInfo& self,
-                           const char* which) {
+                           const char* which, PublisherKeys& keys) {
     const Candidate judged = judgeHeldCandidate(held, path);
     switch (judged.kind) {
     case CandidateKind::Launcher:
@@ -157,17 +159,23 @@ std::int32_t judgeDownload(HANDLE held, const std::wstring& path, const Launcher
                   versionText(judged.info).c_str(), versionText(self).c_str());
         return KES_ERROR_NOT_NEWER;
     }
+    keys = judged.keys;
     return 0;
 }
 
 // With publisher pinning, the file that the landing holds must also be
-// signed with one of the running launcher's keys. 0 when it passes or
-// nothing is pinned.
-std::int32_t judgePublisher(HANDLE held, const std::wstring& path, const PublisherKeys& keys, const char* which) {
+// signed with one of the running launcher's keys, and pin one of them
+// itself (`downloadKeys`), so that its own hand-over and landing keep the
+// trust. 0 when it passes or nothing is pinned.
+std::int32_t judgePublisher(HANDLE held, const std::wstring& path, const PublisherKeys& keys,
+                            const PublisherKeys& downloadKeys, const char* which) {
     if (!keys.pinned) {
         return 0;
     }
-    const PublisherCheck check = checkPublisher(held, path, keys);
+    PublisherCheck check = checkPublisher(held, path, keys);
+    if (check.verdict == PublisherVerdict::Passed && !keepsPublisherKeys(downloadKeys, keys)) {
+        check.verdict = PublisherVerdict::KeysNotKept;
+    }
     if (check.verdict == PublisherVerdict::Passed) {
         return 0;
     }
@@ -294,10 +302,11 @@ std::int32_t landUpdateWith(const std::string& downloadedPath, const std::string
         debugLogf("land: download unreadable or being written (GLE=%lu)" KES_DASH "refused", GetLastError());
         return KES_ERROR_UNREADABLE;
     }
-    if (const std::int32_t refused = judgeDownload(source.get(), download, self.info, "download")) {
+    PublisherKeys downloadKeys;
+    if (const std::int32_t refused = judgeDownload(source.get(), download, self.info, "download", downloadKeys)) {
         return refused;
     }
-    if (const std::int32_t refused = judgePublisher(source.get(), download, self.keys, "download")) {
+    if (const std::int32_t refused = judgePublisher(source.get(), download, self.keys, downloadKeys, "download")) {
         return refused;
     }
     if (const char* problem = nameProblem(name)) {
@@ -360,7 +369,7 @@ std::int32_t landUpdateWith(const std::string& downloadedPath, const std::string
         discardHeldStaging(staged);
         return KES_ERROR_STAGED_COPY_BAD;
     }
-    if (const std::int32_t refused = judgePublisher(staged.get(), staging, self.keys, "staged copy")) {
+    if (const std::int32_t refused = judgePublisher(staged.get(), staging, self.keys, downloadKeys, "staged copy")) {
         discardHeldStaging(staged);
         return refused;
     }

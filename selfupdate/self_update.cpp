@@ -89,6 +89,53 @@ ScanResult scanSiblings(const std::string& selfPath, std::uint64_t selfVersion) 
     return scan;
 }
 
+enum class HandOver { Started, Failed, OtherImage };
+
+// Starts the newer launcher with this launcher's arguments and the skip
+// flag. With `held` (publisher pinning), it is created suspended and resumed
+// only when its process runs the held file; otherwise that process is ended.
+HandOver handOverTo(const std::wstring& launcher, HANDLE held) {
+    debugLogf("delegating to newer launcher: %s", wideToUtf8(launcher.data(), launcher.size()).c_str());
+
+    // The quoted launcher path, every forwarded argument quoted (each skip
+    // flag dropped), then exactly one unquoted skip flag.
+    const ForwardedArguments forwarded = forwardedArguments(kSkipSelfUpdateFlagW);
+    if (!forwarded.split) {
+        debugLog("delegation failed" KES_DASH "falling back to self");
+        return HandOver::Failed;
+    }
+    // CreateProcessW may write into its command line: this is its own copy.
+    std::wstring commandLine = quoteCommandLineArg(launcher) + forwarded.text + L" " + kSkipSelfUpdateFlagW;
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const bool tooLong = commandLine.size() > kMaxCommandLineUnits;
+    const DWORD flags = held != nullptr ? CREATE_SUSPENDED : 0;
+    if (tooLong || !CreateProcessW(launcher.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                                   nullptr, &startup, &process)) {
+        const DWORD error = tooLong ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
+        debugLogf("CreateProcess failed: GLE=%lu", static_cast<unsigned long>(error));
+        debugLog("delegation failed" KES_DASH "falling back to self");
+        return HandOver::Failed;
+    }
+    // Owners are destroyed in reverse order: the process handle is closed
+    // first, then the thread handle.
+    const UniqueHandle newerThread(process.hThread);
+    const UniqueHandle newerProcess(process.hProcess);
+    if (held != nullptr && !runsHeldFile(process.hProcess, held)) {
+        TerminateProcess(process.hProcess, ERROR_ACCESS_DENIED);
+        return HandOver::OtherImage;
+    }
+    if (held != nullptr && ResumeThread(process.hThread) == static_cast<DWORD>(-1)) {
+        debugLogf("ResumeThread failed: GLE=%lu", static_cast<unsigned long>(GetLastError()));
+        TerminateProcess(process.hProcess, ERROR_ACCESS_DENIED);
+        debugLog("delegation failed" KES_DASH "falling back to self");
+        return HandOver::Failed;
+    }
+    return HandOver::Started;
+}
+
 // Everything after the skip test.
 bool scanAndHandOver(bool skipFlagPresent) {
     if (skipFlagPresent) {
@@ -124,53 +171,29 @@ bool scanAndHandOver(bool skipFlagPresent) {
     ScanResult scan = scanSiblings(selfPath, self.packed);
     debugLogf("scan: %d sibling keslauncher(s) found", scan.familyCount);
     // With publisher pinning, the newest of the newer launchers whose
-    // signature passes, held open until it has started.
+    // signature passes, held open until its process is known to run it.
     const PublisherKeys keys = publisherKeysOf(own.block);
-    Sibling* best = bestUntried(scan.newer);
-    UniqueHandle held;
-    for (; keys.pinned && best != nullptr; best = bestUntried(scan.newer)) {
+    for (Sibling* best = bestUntried(scan.newer); best != nullptr; best = bestUntried(scan.newer)) {
         best->tried = true;
-        const PublisherCheck check = holdAndCheckLauncher(best->judged, keys, held);
-        if (check.verdict == PublisherVerdict::Passed) {
-            break;
-        }
         const std::string path = wideToUtf8(best->judged.path.data(), best->judged.path.size());
-        debugLogf("publisher: %s refused (%s, 0x%08lX)" KES_DASH "passed over", path.c_str(),
-                  publisherVerdictText(check.verdict), static_cast<unsigned long>(check.status));
+        UniqueHandle held;
+        if (keys.pinned) {
+            const PublisherCheck check = holdAndCheckLauncher(best->judged, keys, held);
+            if (check.verdict != PublisherVerdict::Passed) {
+                debugLogf("publisher: %s refused (%s, 0x%08lX)" KES_DASH "passed over", path.c_str(),
+                          publisherVerdictText(check.verdict), static_cast<unsigned long>(check.status));
+                continue;
+            }
+        }
+        const HandOver handedOver = handOverTo(best->judged.path, held.get());
+        if (handedOver != HandOver::OtherImage) {
+            return handedOver == HandOver::Started;
+        }
+        debugLogf("publisher: %s refused (%s)" KES_DASH "passed over", path.c_str(),
+                  publisherVerdictText(PublisherVerdict::OtherImage));
     }
-    if (best == nullptr) {
-        debugLog("self is newest" KES_DASH "continuing normally");
-        return false;
-    }
-    const std::wstring& launcher = best->judged.path;
-    debugLogf("delegating to newer launcher: %s", wideToUtf8(launcher.data(), launcher.size()).c_str());
-
-    // The quoted launcher path, every forwarded argument quoted (each skip
-    // flag dropped), then exactly one unquoted skip flag.
-    const ForwardedArguments forwarded = forwardedArguments(kSkipSelfUpdateFlagW);
-    if (!forwarded.split) {
-        debugLog("delegation failed" KES_DASH "falling back to self");
-        return false;
-    }
-    // CreateProcessW may write into its command line: this is its own copy.
-    std::wstring commandLine = quoteCommandLineArg(launcher) + forwarded.text + L" " + kSkipSelfUpdateFlagW;
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    const bool tooLong = commandLine.size() > kMaxCommandLineUnits;
-    if (tooLong || !CreateProcessW(launcher.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                   &startup, &process)) {
-        const DWORD error = tooLong ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
-        debugLogf("CreateProcess failed: GLE=%lu", static_cast<unsigned long>(error));
-        debugLog("delegation failed" KES_DASH "falling back to self");
-        return false;
-    }
-    // Owners are destroyed in reverse order: the process handle is closed
-    // first, then the thread handle.
-    const UniqueHandle newerThread(process.hThread);
-    const UniqueHandle newerProcess(process.hProcess);
-    return true;
+    debugLog("self is newest" KES_DASH "continuing normally");
+    return false;
 }
 
 }  // namespace

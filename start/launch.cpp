@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "common/command_line.h"
+#include "common/held_launcher.h"
 #include "common/number_text.h"
 #include "common/win_owners.h"
 #include "start/message_box.h"
@@ -23,7 +24,7 @@ void showCouldNotStart(unsigned long error) {
     showStartWarning(text.c_str());
 }
 
-int launchLauncher(const std::wstring& chosenPath) {
+int launchLauncher(const std::wstring& chosenPath, HANDLE held) {
     // Every argument is forwarded, whatever its text: the start program
     // interprets none, removes none and adds none of its own.
     const ForwardedArguments forwarded = forwardedArguments(nullptr);
@@ -37,7 +38,8 @@ int launchLauncher(const std::wstring& chosenPath) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     const bool tooLong = commandLine.size() > kMaxCommandLineUnits;
-    if (tooLong || !CreateProcessW(chosenPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    const DWORD flags = held != nullptr ? CREATE_SUSPENDED : 0;
+    if (tooLong || !CreateProcessW(chosenPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
                                    nullptr, &startup, &process)) {
         showCouldNotStart(tooLong ? ERROR_FILENAME_EXCED_RANGE : GetLastError());
         return 1;
@@ -46,6 +48,16 @@ int launchLauncher(const std::wstring& chosenPath) {
     // reverse order: the thread handle is closed first, then the process handle.
     const UniqueHandle launcherProcess(process.hProcess);
     const UniqueHandle launcherThread(process.hThread);
+    if (held != nullptr && !runsHeldFile(process.hProcess, held)) {
+        TerminateProcess(process.hProcess, ERROR_ACCESS_DENIED);
+        return kNotTheHeldFile;
+    }
+    if (held != nullptr && ResumeThread(process.hThread) == static_cast<DWORD>(-1)) {
+        const DWORD error = GetLastError();
+        TerminateProcess(process.hProcess, error);
+        showCouldNotStart(error);
+        return 1;
+    }
     return 0;
 }
 

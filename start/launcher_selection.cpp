@@ -29,11 +29,6 @@ std::wstring selectNewestLauncher(const std::vector<std::string>& candidates, co
     return newest != nullptr ? newest->path : std::wstring();
 }
 
-PublishedLauncher selectNewestPublishedLauncher(const std::vector<std::string>& candidates,
-                                                const std::wstring& selfPath, const PublisherKeys& keys) {
-    return choosePublishedLauncher(judgeCandidates(candidates, selfPath), keys);
-}
-
 const Candidate* nextLauncher(const std::vector<Candidate>& judged, const Candidate* previous) {
     // One look at every candidate per launcher taken, and nothing kept: the
     // first is usually the one started. Paths are unique, so the order is total.
@@ -50,16 +45,25 @@ const Candidate* nextLauncher(const std::vector<Candidate>& judged, const Candid
     return best;
 }
 
+const Candidate* nextPublishedLauncher(const std::vector<Candidate>& judged, const Candidate* previous,
+                                       const PublisherKeys& keys, UniqueHandle& held,
+                                       std::vector<RefusedLauncher>& refused) {
+    for (const Candidate* launcher = nextLauncher(judged, previous); launcher != nullptr;
+         launcher = nextLauncher(judged, launcher)) {
+        const PublisherCheck check = holdAndCheckLauncher(*launcher, keys, held);
+        if (check.verdict == PublisherVerdict::Passed) {
+            return launcher;
+        }
+        refused.push_back({launcher->path, check});
+    }
+    return nullptr;
+}
+
 PublishedLauncher choosePublishedLauncher(const std::vector<Candidate>& judged, const PublisherKeys& keys) {
     PublishedLauncher chosen;
-    for (const Candidate* launcher = nextLauncher(judged, nullptr); launcher != nullptr;
-         launcher = nextLauncher(judged, launcher)) {
-        const PublisherCheck check = holdAndCheckLauncher(*launcher, keys, chosen.held);
-        if (check.verdict == PublisherVerdict::Passed) {
-            chosen.path = launcher->path;
-            return chosen;
-        }
-        chosen.refused.push_back({launcher->path, check});
+    const Candidate* launcher = nextPublishedLauncher(judged, nullptr, keys, chosen.held, chosen.refused);
+    if (launcher != nullptr) {
+        chosen.path = launcher->path;
     }
     return chosen;
 }

@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/held_launcher.h"
 #include "common/path_compare.h"
 #include "start/debug_output.h"
 
@@ -94,12 +95,20 @@ LauncherRun runAndWait(const std::wstring& path, std::wstring commandLine, const
     run.created = CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
                                  nullptr, &startup, &created) != FALSE;
     run.error = run.created ? 0 : GetLastError();
-    held.reset();
     if (!run.created) {
+        held.reset();
         return run;
     }
     const UniqueHandle launcher(created.hProcess);
     const UniqueHandle thread(created.hThread);
+    if (held && !runsHeldFile(launcher.get(), held.get())) {
+        TerminateProcess(launcher.get(), ERROR_ACCESS_DENIED);
+        run.created = false;
+        run.otherImage = true;
+        held.reset();
+        return run;
+    }
+    held.reset();
     const bool joined = job && AssignProcessToJobObject(job.get(), launcher.get());
     if (job && !joined) {
         writeDebugLine("job: the launcher cannot join it (Windows error %lu) -- waiting for its own process",

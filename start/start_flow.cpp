@@ -59,6 +59,13 @@ void reportRefusals(const std::vector<RefusedLauncher>& refused) {
     }
 }
 
+// A launcher whose process ran another file than the one held and checked.
+RefusedLauncher otherImageRefusal(const std::wstring& path) {
+    RefusedLauncher refusal{path, {}};
+    refusal.check.verdict = PublisherVerdict::OtherImage;
+    return refusal;
+}
+
 // The start program that stays with the game: the launchers in the
 // selection's order (with pinning, those that pass, each held until it has
 // started), each started and waited for until one has run; the next one
@@ -91,6 +98,10 @@ int startInOrderAndWait(const std::vector<std::string>& candidates, const std::w
         run.error = ERROR_FILENAME_EXCED_RANGE;
         if (commandLine.size() <= kMaxCommandLineUnits) {
             run = runAndWait(launcher->path, commandLine, folder, held);
+        }
+        if (run.otherImage) {
+            refused.push_back(otherImageRefusal(launcher->path));
+            continue;
         }
         if (run.created && !run.couldNotLoad) {
             reportRefusals(refused);
@@ -157,14 +168,23 @@ int runStartFlow() {
         return launchLauncher(chosen);
     }
     // Pinned: only a launcher signed with one of the keys, held open from its
-    // judgement until it has started.
-    const PublishedLauncher chosen = selectNewestPublishedLauncher(candidates, selfPath, keys);
-    reportRefusals(chosen.refused);
-    if (chosen.path.empty()) {
-        showStartWarning(chosen.refused.empty() ? kLauncherNotFound : kNoSignedLauncher);
-        return 1;
+    // judgement until its process runs; one whose process turns out to run
+    // another file is ended and passed over.
+    const std::vector<Candidate> judged = judgeCandidates(candidates, selfPath);
+    std::vector<RefusedLauncher> refused;
+    UniqueHandle held;
+    for (const Candidate* launcher = nextPublishedLauncher(judged, nullptr, keys, held, refused); launcher != nullptr;
+         launcher = nextPublishedLauncher(judged, launcher, keys, held, refused)) {
+        const int started = launchLauncher(launcher->path, held.get());
+        if (started != kNotTheHeldFile) {
+            reportRefusals(refused);
+            return started;
+        }
+        refused.push_back(otherImageRefusal(launcher->path));
     }
-    return launchLauncher(chosen.path);
+    reportRefusals(refused);
+    showStartWarning(refused.empty() ? kLauncherNotFound : kNoSignedLauncher);
+    return 1;
 }
 
 }  // namespace kes

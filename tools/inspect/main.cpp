@@ -224,6 +224,8 @@ std::string signatureText(const Signature& signature) {
     case kes::PublisherVerdict::Invalid:
         return "broken (" + statusText(static_cast<unsigned long>(check.status)) +
                (check.haveSigner ? ", chain errors " + statusText(check.chainErrors) : std::string()) + ")";
+    case kes::PublisherVerdict::PartsDiffer:
+        return std::string("broken (") + kes::publisherVerdictText(check.verdict) + ")";
     default:
         return std::string("not checked: ") + kes::publisherVerdictText(check.verdict);
     }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/pe_layout.h"
+#include "common/publisher_keys.h"
 #include "common/version_info.h"
 
 namespace kes {
@@ -30,6 +31,7 @@ struct Candidate {
     std::wstring path;          // UTF-16, as it would be started
     LayoutReport layout;        // what the layout check found
     LauncherVersionInfo info;   // from NoVersionResource on: what the version resource says
+    PublisherKeys keys;         // from OtherFamily on: the keys its own version resource pins
 };
 
 // How a caller tells the running program from the files beside it.

@@ -18,6 +18,10 @@ enum class PublisherVerdict {
     Unavailable,  // wintrust.dll or crypt32.dll could not be loaded from the system folder
     NotHeld,      // the file cannot be opened without writers and deleters (status: the Windows error)
     Changed,      // the file held is not the launcher that was judged: another version, or no launcher
+    PartsDiffer,  // the platform accepted it, but one link of the signature does not hold
+    KeysNotKept,  // signed with a pinned key, but its own version block pins none of the caller's keys
+    Link,         // its name is a link (a reparse point, or a name that resolves elsewhere), not the file
+    OtherImage,   // the process created from its path runs another file than the one held
 };
 
 struct PublisherCheck {
@@ -32,8 +36,12 @@ struct PublisherCheck {
 // holds open, without user interface, revocation checks or network
 // retrieval, and the signer's key digest from the trust state: its first
 // chain certificate's SubjectPublicKeyInfo as CryptEncodeObjectEx encodes it,
-// hashed with SHA-256. The verdict is Passed, OtherKey, Unsigned, Invalid or
-// Unavailable; with no key pinned, a signature that holds is OtherKey.
+// hashed with SHA-256. A signature that the platform accepts holds only when
+// every link holds as well: its messageDigest attribute is the digest of the
+// signed content, and its signature verifies with that certificate's key
+// (otherwise PartsDiffer). The verdict is Passed, OtherKey, Unsigned,
+// Invalid, PartsDiffer or Unavailable; with no key pinned, a signature that
+// holds is OtherKey.
 // wintrust.dll and crypt32.dll are loaded from the system folder at the
 // first call.
 PublisherCheck checkPublisher(HANDLE file, const std::wstring& path, const PublisherKeys& keys);
@@ -52,7 +60,9 @@ bool isAcceptedChainErrors(DWORD errors);
 
 // "passed", "not signed", "signature not valid", "signed with a key that is
 // not pinned", "wintrust.dll or crypt32.dll not loaded", "cannot be opened
-// alone", "changed since it was judged": for logs and kes-inspect.
+// alone", "changed since it was judged", "signature parts do not match",
+// "signed, but does not pin the publisher's keys", "a link, not a file",
+// "the process started is not the file checked": for logs and kes-inspect.
 const char* publisherVerdictText(PublisherVerdict verdict);
 
 }  // namespace kes

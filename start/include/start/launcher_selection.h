@@ -42,8 +42,6 @@ struct PublishedLauncher {
     UniqueHandle held;
     std::vector<RefusedLauncher> refused;
 };
-PublishedLauncher selectNewestPublishedLauncher(const std::vector<std::string>& candidates,
-                                                const std::wstring& selfPath, const PublisherKeys& keys);
 // Every candidate's judgement, in listing order, as the selection makes it
 // (kes-inspect lists them).
 std::vector<Candidate> judgeCandidates(const std::vector<std::string>& candidates, const std::wstring& selfPath,
@@ -51,6 +49,13 @@ std::vector<Candidate> judgeCandidates(const std::vector<std::string>& candidate
 
 // The same choice among candidates already judged (kes-inspect has them).
 PublishedLauncher choosePublishedLauncher(const std::vector<Candidate>& judged, const PublisherKeys& keys);
+
+// The next launcher after `previous` (null: from the first) in the
+// selection's order that holdAndCheckLauncher passes, held in `held`; each
+// one refused on the way is added to `refused`. Null when none is left.
+const Candidate* nextPublishedLauncher(const std::vector<Candidate>& judged, const Candidate* previous,
+                                       const PublisherKeys& keys, UniqueHandle& held,
+                                       std::vector<RefusedLauncher>& refused);
 
 // The launchers of the family among candidates already judged, one by one in
 // the selection's order: with `previous` null the one it chooses, then the

@@ -14,6 +14,7 @@ namespace kes {
 struct LauncherRun {
     bool created = false;       // CreateProcessW succeeded (else `error` is its Windows error)
     bool couldNotLoad = false;  // it ended with a loader status before it started any process (`error`)
+    bool otherImage = false;    // pinned: its process ran another file than the one held, and was ended
     DWORD error = 0;
     DWORD exitCode = 0;         // created and loaded: the code the start program ends with
 };
@@ -28,7 +29,8 @@ bool isLoaderStatus(DWORD code);
 // CreateProcessW has returned. The exit code is that of the last process to
 // end whose executable lies in or under `folder` (normalised, ending in
 // '\'). Where the launcher cannot join the job, it still runs, and its own
-// process is waited for.
+// process is waited for. With `held` (publisher pinning), a process that
+// does not run the held file is ended before it runs (`otherImage`).
 LauncherRun runAndWait(const std::wstring& path, std::wstring commandLine, const std::wstring& folder,
                        UniqueHandle& held);
 
