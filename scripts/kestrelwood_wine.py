@@ -71,7 +71,12 @@ def key_digest(publisher):
 
 
 def place(folder, built_name, as_name):
-    shutil.copyfile(os.path.join(BIN, built_name), os.path.join(folder, as_name))
+    """A copy of the built file; "link:NAME" puts a symbolic link to it instead,
+    which Wine follows as Linux does."""
+    if built_name.startswith("link:"):
+        os.symlink(os.path.join(BIN, built_name[len("link:"):]), os.path.join(folder, as_name))
+    else:
+        shutil.copyfile(os.path.join(BIN, built_name), os.path.join(folder, as_name))
 
 
 def place_refused_by_loader(folder, as_name):

@@ -244,10 +244,17 @@ class Scan(unittest.TestCase):
     def test_publisher_pinning(self):
         # (row, the running launcher, siblings, the log after the count, the launchers started)
         rows = (
+            # Newer ones refused: unsigned, signed by another key, a signature
+            # whose signer's parts come from another file, one signed with the
+            # key that pins nothing itself, a link to a signed launcher.
             ("pinned: the newest signed with the key", "ref_pinned_1_0_0_0.exe",
              [("fx_family_5_0_0_0.exe", "L50.exe"), ("fx_signed_other_4_0_0_0.exe", "L40.exe"),
-              ("ref_signed_2_0_0_0.exe", "L20.exe")],
-             [("L50.exe", "not signed, 0x800B0100"), ("L40.exe", "signed with a key that is not pinned, 0x00000000")],
+              ("fx_mixed_signer_5_0_0_0.exe", "L57.exe"), ("fx_signed_unpinning_5_0_0_0.exe", "L58.exe"),
+              ("link:fx_signed_5_0_0_0.exe", "L59.exe"), ("ref_signed_2_0_0_0.exe", "L20.exe")],
+             [("L50.exe", "not signed, 0x800B0100"), ("L57.exe", "signature parts do not match, 0x00000000"),
+              ("L58.exe", "signed, but does not pin the publisher's keys, 0x00000000"),
+              ("L59.exe", "a link, not a file, 0x00000000"),
+              ("L40.exe", "signed with a key that is not pinned, 0x00000000")],
              "L20.exe"),
             ("pinned: none passes", "ref_pinned_1_0_0_0.exe", [("fx_family_5_0_0_0.exe", "L50.exe")],
              [("L50.exe", "not signed, 0x800B0100")], None),
@@ -259,12 +266,15 @@ class Scan(unittest.TestCase):
                 folder = self.folder("pinning", [(running, "L10.exe")] + siblings)
                 code, writes = self.run_launcher(folder, "L10.exe", ["-x"])
                 self.assertEqual(code, 0)
-                expected = [f"scan: {len(siblings)} sibling keslauncher(s) found".encode()]
-                expected += [msg(f"publisher: {kt.windows_path(os.path.join(folder, name))} refused ({why}) -- "
-                                 "passed over") for name, why in refused]
-                expected.append(b"delegating to newer launcher: " + kt.windows_path(os.path.join(folder, winner)).encode()
-                                if winner else msg("self is newest -- continuing normally"))
-                self.assertEqual(lines_of(writes)[:len(expected)], expected)
+                lines = lines_of(writes)
+                self.assertEqual(lines[0], f"scan: {len(siblings)} sibling keslauncher(s) found".encode())
+                # Launchers of one version are tried in the folder's listing order.
+                refusals = [msg(f"publisher: {kt.windows_path(os.path.join(folder, name))} refused ({why}) -- "
+                                "passed over") for name, why in refused]
+                self.assertEqual(sorted(lines[1:1 + len(refusals)]), sorted(refusals))
+                self.assertEqual(lines[1 + len(refusals)],
+                                 b"delegating to newer launcher: " + kt.windows_path(os.path.join(folder, winner)).encode()
+                                 if winner else msg("self is newest -- continuing normally"))
                 self.assertIsNotNone(kt.read_record(os.path.join(folder, winner or "L10.exe")))
 
     def test_newer_sibling_that_cannot_start(self):

@@ -57,11 +57,11 @@ class Resources(unittest.TestCase):
         self.assertFalse(hasattr(self.pe, "DIRECTORY_ENTRY_DELAY_IMPORT"))
         # Small, publisher pinning included, and so is the build that waits,
         # which imports nothing more either.
-        self.assertLessEqual(os.path.getsize(os.path.join(kt.BIN, "KestrelwoodStart.exe")), 54272)
+        self.assertLessEqual(os.path.getsize(os.path.join(kt.BIN, "KestrelwoodStart.exe")), 57344)
         waits = pefile.PE(os.path.join(kt.BIN, "KestrelwoodStart_waits.exe"))
         self.assertEqual(sorted(e.dll.decode() for e in waits.DIRECTORY_ENTRY_IMPORT), ["KERNEL32.dll", "msvcrt.dll"])
         waits.close()
-        self.assertLessEqual(os.path.getsize(os.path.join(kt.BIN, "KestrelwoodStart_waits.exe")), 54272)
+        self.assertLessEqual(os.path.getsize(os.path.join(kt.BIN, "KestrelwoodStart_waits.exe")), 57344)
 
     def test_version_resource(self):
         raw = self.resource(16, 1)
@@ -222,11 +222,22 @@ class RelayTrace(unittest.TestCase):
 
     def test_pinning_that_refuses_every_launcher_says_so(self):
         # (start program, files, box, debug lines that must appear)
+        studio = kt.key_digest("studio").encode()
         rows = (("KestrelwoodStart_pinned.exe", [("fx_family_5_0_0_0.exe", "L50.exe"),
-                                                 ("fx_signed_other_4_0_0_0.exe", "L40.exe")], NO_SIGNED_LAUNCHER,
+                                                 ("fx_signed_other_4_0_0_0.exe", "L40.exe"),
+                                                 ("fx_mixed_signer_5_0_0_0.exe", "L57.exe"),
+                                                 ("fx_signed_unpinning_5_0_0_0.exe", "L58.exe"),
+                                                 ("link:fx_signed_5_0_0_0.exe", "L90.exe")], NO_SIGNED_LAUNCHER,
                  [b"L50.exe refused (not signed, 0x800B0100) -- passed over",
                   b"L40.exe refused (signed with a key that is not pinned, 0x00000000, signer " +
-                  kt.key_digest("other").encode() + b") -- passed over"]),
+                  kt.key_digest("other").encode() + b") -- passed over",
+                  b"L57.exe refused (signature parts do not match, 0x00000000, signer " + studio + b") -- passed over",
+                  b"L58.exe refused (signed, but does not pin the publisher's keys, 0x00000000, signer " + studio +
+                  b") -- passed over",
+                  b"L90.exe refused (a link, not a file, 0x00000000) -- passed over"]),
+                # A launcher signed before the studio pinned, alone.
+                ("KestrelwoodStart_pinned.exe", [("fx_signed_unpinning_5_0_0_0.exe", "L58.exe")],
+                 NO_SIGNED_LAUNCHER, [b"L58.exe refused (signed, but does not pin the publisher's keys"]),
                 # Nothing of the family: nothing was refused.
                 ("KestrelwoodStart_pinned.exe", [("fx_other_family.exe", "Other.exe")], NOT_FOUND, []),
                 # Its own version block cannot be parsed: whether it pins is

@@ -92,7 +92,8 @@ constexpr wchar_t kLanded[] = L"KestrelwoodLauncher-2.0.exe";
 constexpr int kBusy = -11;
 
 enum class Download {
-    Good, CutShort, OtherFamily, Older, Equal, OtherMachine, NotAnImage, NotAProgram, OnZ, Signed, SignedByOther
+    Good, CutShort, OtherFamily, Older, Equal, OtherMachine, NotAnImage, NotAProgram, OnZ, Signed, SignedByOther,
+    SignedNotPinning, MixedSigner
 };
 enum class Before { Nothing, SameBytesThere, OtherBytesThere, StaleStaging, StaleStagingHeld };
 
@@ -137,6 +138,8 @@ TEST_P(Landing, LeavesTheFolderWhole) {
         case Download::NotAProgram: bytes = readFileBytes(binDir() + L"\\fx_family_dll.dll"); break;
         case Download::Signed: bytes = readFileBytes(builtExe(L"fx_signed_2_0_0_0")); break;
         case Download::SignedByOther: bytes = readFileBytes(builtExe(L"fx_signed_other_4_0_0_0")); break;
+        case Download::SignedNotPinning: bytes = readFileBytes(builtExe(L"fx_signed_unpinning_5_0_0_0")); break;
+        case Download::MixedSigner: bytes = readFileBytes(builtExe(L"fx_mixed_signer_5_0_0_0")); break;
         case Download::OnZ: download = builtExe(L"fx_family_2_0_0_0"); break;
     }
     if (row.download != Download::OnZ) {
@@ -209,6 +212,12 @@ INSTANTIATE_TEST_SUITE_P(
                    Copy::Pinned},
         LandingRow{"signed with another key, the key pinned", Download::SignedByOther, kLanded, Before::Nothing, 0,
                    L"", -16, false, Copy::Pinned},
+        // Trust carries over only to a download that pins the key itself, and
+        // every link of its signature holds.
+        LandingRow{"signed with the key but pinning nothing", Download::SignedNotPinning, kLanded, Before::Nothing,
+                   0, L"", -16, false, Copy::Pinned},
+        LandingRow{"the signer's parts from another file", Download::MixedSigner, kLanded, Before::Nothing, 0, L"",
+                   -16, false, Copy::Pinned},
         LandingRow{"a DLL, through the x86 DLL", Download::NotAProgram, kLanded, Before::Nothing, 0, L"", -15, false,
                    Copy::Dll32},
         LandingRow{"name taken with the same bytes", Download::Good, kLanded, Before::SameBytesThere, 0, L"", 1, true},
@@ -246,9 +255,11 @@ INSTANTIATE_TEST_SUITE_P(
                    L"--name-taken-during-copy", -10, false},
         LandingRow{"staged copy differs from the download", Download::Good, kLanded, Before::Nothing, 0,
                    L"--cut-staged-copy", -13, false},
-        // From its creation to its rename, the staging file is the landing's
-        // alone: another writer, renamer or deleter is refused.
-        LandingRow{"staging file written, renamed or deleted by another", Download::Signed, kLanded,
+        // From its judgement to the end of the copy, the download is held
+        // against writers; from its creation to its rename, the staging file
+        // is the landing's alone: another writer, renamer or deleter is
+        // refused, and what lands is what was judged.
+        LandingRow{"download or staging file written, renamed or deleted by another", Download::Signed, kLanded,
                    Before::Nothing, 0, L"--tamper-during-copy", 1, true, Copy::Pinned}),
     RowName());
 

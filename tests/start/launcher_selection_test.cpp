@@ -9,7 +9,9 @@
 
 #include "common/publisher_keys.h"
 #include "common/win_owners.h"
+#include "start/launch.h"
 #include "start/launcher_selection.h"
+#include "start/launcher_wait.h"
 #include "support/test_support.h"
 
 using namespace kes;
@@ -164,7 +166,9 @@ INSTANTIATE_TEST_SUITE_P(Selection, EmptyNormalisedPaths,
 // checked and started: a file put under the winner's name after the
 // judgement (an older signed launcher, or a signed program that is no
 // launcher) is judged again once it is held, and passed over for the next.
-// The one chosen stays held against writers, renamers and deleters.
+// The one chosen stays held against writers, renamers and deleters, and a
+// process created from another file's path (a name repointed or replaced
+// after the check) is ended before it runs, in both builds.
 struct PublishedCase {
     const char* name;
     std::vector<Placed> candidates;
@@ -216,6 +220,16 @@ TEST_P(PublishedChoice, HoldsWhatItJudged) {
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(DeleteFileW(winner.c_str())) << "the held file was deleted";
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+
+    const std::wstring other = folder.place({L"fx_pinning_5_0_0_0", L"Other.exe"});
+    UniqueHandle heldAgain = makeUniqueFileHandle(
+        CreateFileW(winner.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(heldAgain);
+    EXPECT_TRUE(runAndWait(other, L"Other.exe", folder.dir + L"\\", heldAgain).otherImage);
+    EXPECT_EQ(launchLauncher(other, chosen.held.get()), kNotTheHeldFile);
+    EXPECT_FALSE(waitForLaunchRecord(other, 1000).has_value()) << "a file other than the held one ran";
+    EXPECT_EQ(launchLauncher(winner, chosen.held.get()), 0);
+    EXPECT_TRUE(waitForLaunchRecord(winner).has_value());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -229,6 +243,10 @@ INSTANTIATE_TEST_SUITE_P(
         PublishedCase{"SignedProgramThatIsNoLauncherSwappedIn",
                       {{L"fx_signed_2_0_0_0", L"L20.exe"}, {L"fx_signed_5_0_0_0", L"L50.exe"}},
                       {L"fx_signed_other_family", L"L50.exe"}, L"L20.exe"},
+        // Trust carries over only through a launcher that pins the key.
+        PublishedCase{"SignedLauncherThatPinsNothingSwappedIn",
+                      {{L"fx_signed_2_0_0_0", L"L20.exe"}, {L"fx_signed_5_0_0_0", L"L50.exe"}},
+                      {L"fx_signed_unpinning_5_0_0_0", L"L50.exe"}, L"L20.exe", PublisherVerdict::KeysNotKept},
         PublishedCase{"UnsignedCopyOfTheSameVersionSwappedIn",
                       {{L"fx_signed_5_0_0_0", L"L50.exe"}}, {L"fx_family_5_0_0_0", L"L50.exe"}, L"",
                       PublisherVerdict::Unsigned}),

@@ -83,10 +83,18 @@ INSTANTIATE_TEST_SUITE_P(
         // Pinned to the studio's key: unsigned, signed by another key, or
         // changed after signing, no launcher passes; a list without a valid
         // digest lets none pass.
+        // Nor does one whose signature has any link broken (its code
+        // changed, its signature value changed, its signer's parts taken
+        // from another file), nor one signed with the key that does not pin
+        // it (nothing, or only another key).
         NotFoundCase{"PinnedAndNoneSignedWithTheKey",
                      {{L"fx_family_5_0_0_0", L"L50.exe"},
                       {L"fx_signed_other_4_0_0_0", L"L40.exe"},
-                      {L"fx_signed_5_0_0_0_changed", L"L55.exe"}},
+                      {L"fx_signed_5_0_0_0_changed", L"L55.exe"},
+                      {L"fx_bad_signature_5_0_0_0", L"L56.exe"},
+                      {L"fx_mixed_signer_5_0_0_0", L"L57.exe"},
+                      {L"fx_signed_unpinning_5_0_0_0", L"L58.exe"},
+                      {L"fx_signed_pins_other_5_0_0_0", L"L59.exe"}},
                      L"KestrelwoodStart_pinned"},
         NotFoundCase{"PinnedToNoValidDigest", {{L"fx_signed_2_0_0_0", L"L20.exe"}}, L"KestrelwoodStart_pinned_to_nothing"},
         NotFoundCase{"AllOfThem",
@@ -149,6 +157,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {L"fx_signed_other_4_0_0_0", L"L40.exe"},
                     {L"fx_signed_2_0_0_0", L"L20.exe"},
                     {L"fx_signed_5_0_0_0_changed", L"L55.exe"},
+                    {L"fx_mixed_signer_5_0_0_0", L"L57.exe"},
+                    {L"fx_signed_unpinning_5_0_0_0", L"L58.exe"},
                     {L"fx_family_1_0_0_0", L"L10.exe"}},
                    L"L20.exe", L"KestrelwoodStart_pinned"},
         // Its keys are read from its own image, whatever the size of its
@@ -426,11 +436,16 @@ INSTANTIATE_TEST_SUITE_P(
         WaitCase{"PinnedNeverAnUnsignedOlder",
                  {{L"fx_signed_missing_dll_9_0_0_0", L"L90.exe"}, {L"fx_family_1_0_0_0", L"L10.exe"}}, L"--exit 7", 1,
                  {}, 0, 15, L"KestrelwoodStart_waits_pinned"},
-        // The launcher hands over through the routine (the newest signed one
-        // does not pin keys itself): the newer launcher's code.
+        // Trust carries over only through a launcher that keeps it: the
+        // signed launcher pins the key, so its own hand-over refuses the
+        // unsigned newer one and it runs itself; one signed before the studio
+        // pinned is refused, and so nothing runs.
         WaitCase{"TheLauncherItHandsOverTo",
                  {{L"ref_signed_2_0_0_0", L"L20.exe"}, {L"fx_family_5_0_0_0", L"L50.exe"}},
-                 L"--sleep 500 --exit 6", 6, {L"L50.exe"}, 0.4, 15, L"KestrelwoodStart_waits_pinned"}),
+                 L"--sleep 500 --exit 6", 0, {L"L20.exe"}, 0, 15, L"KestrelwoodStart_waits_pinned"},
+        WaitCase{"NotASignedLauncherThatPinsNothing",
+                 {{L"ref_signed_unpinning_2_0_0_0", L"L20.exe"}, {L"fx_family_5_0_0_0", L"L50.exe"}},
+                 L"--sleep 500 --exit 6", 1, {}, 0, 15, L"KestrelwoodStart_waits_pinned"}),
     RowName());
 
 // Ended from outside (a launcher tool's Stop), the start program takes the
