@@ -379,6 +379,34 @@ class DllPlanting(unittest.TestCase):
                         loaders = f.read().decode("utf-16-le").splitlines()
                 self.assertEqual(loaders, [kt.windows_path(os.path.join(folder, v)) for v in victims])
 
+    def test_a_name_replaced_from_outside_never_starts_another_file(self):
+        # A Unix process (outside the Wine server, where share modes bind
+        # nothing) replaces the newest launcher's name once, by rename, with a
+        # program that writes a marker, at moments spread over the start:
+        # whatever was held and checked, the process created from that name
+        # runs the checked file or is ended before it runs. The pinned start
+        # program, as it ships and as it waits, and a pinned launcher's
+        # hand-over.
+        for starter, files in (("KestrelwoodStart_pinned.exe", [("fx_signed_2_0_0_0.exe", "L20.exe")]),
+                               ("KestrelwoodStart_waits_pinned.exe", [("fx_signed_2_0_0_0.exe", "L20.exe")]),
+                               ("ref_pinned_1_0_0_0.exe", [])):
+            for delay in (0.03, 0.08, 0.15, 0.25, 0.4):
+                with self.subTest(starter=starter, delay=delay):
+                    folder = kt.fresh_dir("swapped_name")
+                    kt.place(folder, starter, "Start.exe")
+                    for built, name in files:
+                        kt.place(folder, built, name)
+                    kt.place(folder, "fx_signed_5_0_0_0.exe", "L50.exe")
+                    kt.place(folder, "self_path_probe.exe", "impostor.tmp")
+                    marker = os.path.join(folder, "impostor-ran")
+                    swap = threading.Timer(delay, os.replace, (os.path.join(folder, "impostor.tmp"),
+                                                               os.path.join(folder, "L50.exe")))
+                    swap.start()
+                    kt.run_wine(os.path.join(folder, "Start.exe"), [kt.windows_path(marker)], cwd=folder)
+                    swap.join()
+                    self.assertFalse(kt.wait_for(lambda: os.path.exists(marker), 1.0),
+                                     "a file other than the checked one ran")
+
 
 class Inspect(unittest.TestCase):
     """kes-inspect: a verdict and a plain-words note for each file, the launcher
@@ -468,7 +496,9 @@ class Inspect(unittest.TestCase):
         folder = kt.fresh_dir("inspect_pinned")
         kt.place(folder, "KestrelwoodStart_pinned.exe", "KestrelwoodStart.exe")
         for built, name in (("fx_signed_2_0_0_0.exe", "L20.exe"), ("fx_family_5_0_0_0.exe", "L50.exe"),
-                            ("fx_signed_other_4_0_0_0.exe", "L40.exe"), ("fx_family_1_0_0_0.exe", "L10.exe")):
+                            ("fx_signed_other_4_0_0_0.exe", "L40.exe"), ("fx_family_1_0_0_0.exe", "L10.exe"),
+                            ("fx_mixed_signer_5_0_0_0.exe", "L57.exe"), ("fx_signed_unpinning_5_0_0_0.exe", "L58.exe"),
+                            ("link:fx_signed_5_0_0_0.exe", "L59.exe")):
             kt.place(folder, built, name)
         digests = {publisher: kt.key_digest(publisher) for publisher in ("studio", "other")}
         code, out, _ = self.inspect(kt.windows_path(folder), "--json")
@@ -483,6 +513,14 @@ class Inspect(unittest.TestCase):
         self.assertIn("not signed", files["L50.exe"]["note"])
         self.assertEqual(files["L40.exe"]["verdict"], "publisher-refused")
         self.assertIn("not pinned (0x00000000); its signer's key digest is " + digests["other"], files["L40.exe"]["note"])
+        # What the start program refuses and why, as it refuses them.
+        for name, why in (("L57.exe", "signature parts do not match"),
+                          ("L58.exe", "signed, but does not pin the publisher's keys"),
+                          ("L59.exe", "a link, not a file")):
+            self.assertEqual(files[name]["verdict"], "publisher-refused", name)
+            self.assertIn("publisher pinning: " + why, files[name]["note"])
+        for name in ("L57.exe", "L58.exe", "L59.exe"):
+            os.remove(os.path.join(folder, name))
         # Each file's signature, whatever its verdict.
         kt.place(folder, "fx_signed_5_0_0_0_changed.exe", "L55.exe")
         kt.place(folder, "fx_signed_other_family.exe", "Helper.exe")
@@ -498,7 +536,9 @@ class Inspect(unittest.TestCase):
         self.assertIn("signature: signed with key " + digests["studio"], text)
         self.assertIn("signature: broken (0x80096010)", text)
         # --key: the digest to pin, or why there is none.
+        kt.place(folder, "fx_mixed_signer_5_0_0_0.exe", "L57.exe")
         for name, want_code, want in (("L20.exe", 0, digests["studio"] + "\n"), ("L40.exe", 0, digests["other"] + "\n"),
+                                      ("L57.exe", 1, "does not hold: broken (signature parts do not match)"),
                                       ("L50.exe", 1, "is not signed"), ("L55.exe", 1, "does not hold"),
                                       ("Missing.exe", 2, "cannot open")):
             code, out, err = self.inspect("--key", kt.windows_path(os.path.join(folder, name)))
