@@ -85,8 +85,10 @@ INSTANTIATE_TEST_SUITE_P(
         // digest lets none pass.
         // Nor does one whose signature has any link broken (its code
         // changed, its signature value changed, its signer's parts taken
-        // from another file), nor one signed with the key that does not pin
-        // it (nothing, or only another key).
+        // from another file, another file's whole signature), nor one signed
+        // with the key that does not pin it (nothing, or only another key),
+        // nor one signed by another key that carries the studio's
+        // certificate.
         NotFoundCase{"PinnedAndNoneSignedWithTheKey",
                      {{L"fx_family_5_0_0_0", L"L50.exe"},
                       {L"fx_signed_other_4_0_0_0", L"L40.exe"},
@@ -94,7 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
                       {L"fx_bad_signature_5_0_0_0", L"L56.exe"},
                       {L"fx_mixed_signer_5_0_0_0", L"L57.exe"},
                       {L"fx_signed_unpinning_5_0_0_0", L"L58.exe"},
-                      {L"fx_signed_pins_other_5_0_0_0", L"L59.exe"}},
+                      {L"fx_signed_pins_other_5_0_0_0", L"L59.exe"},
+                      {L"fx_grafted_signature_5_0_0_0", L"L60.exe"},
+                      {L"fx_carries_studio_cert_5_0_0_0", L"L61.exe"}},
                      L"KestrelwoodStart_pinned"},
         NotFoundCase{"PinnedToNoValidDigest", {{L"fx_signed_2_0_0_0", L"L20.exe"}}, L"KestrelwoodStart_pinned_to_nothing"},
         NotFoundCase{"AllOfThem",
