@@ -135,7 +135,7 @@ def signed_launcher(megabytes):
     as a release would be."""
     padded = os.path.join(WORK, f"padded{megabytes}.exe")
     signed = os.path.join(WORK, f"signed{megabytes}.exe")
-    shutil.copyfile(os.path.join(kt.BIN, "fx_family_1_0_0_0.exe"), padded)
+    shutil.copyfile(os.path.join(kt.BIN, "fx_pinning_1_0_0_0.exe"), padded)
     with open(padded, "r+b") as f:
         f.truncate(megabytes * 1024 * 1024)
     subprocess.run(["osslsigncode", "sign", "-certs", os.path.join(kt.KEYS, "studio.cert.pem"),
