@@ -12,8 +12,10 @@ namespace kes {
 
 void showCouldNotStart(unsigned long error) {
     // "\n\nWindows error: %lu", the number unsigned and decimal.
-    const std::wstring text = boxText(BoxText::CouldNotStart) + L"\n\n" + boxText(BoxText::WindowsError) +
-                              unsignedToText(error, 10);
+    std::wstring text = boxText(BoxText::CouldNotStart);
+    text += L"\n\n";
+    text += boxText(BoxText::WindowsError);
+    text += unsignedToText(error, 10);
     showStartWarning(text.c_str());
 }
 
