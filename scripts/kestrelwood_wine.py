@@ -98,10 +98,11 @@ def run_wine(exe, args=(), cwd=None, env_extra=None, timeout=60):
 def locale_env(name):
     """LANG and LC_ALL set to the Unix locale `name` ("de_DE.UTF-8", or "C"),
     which Wine turns into the user's interface language. Wine takes it only
-    when the C library can load it, so it is compiled into the build tree
-    once (LOCPATH) rather than relied upon being installed."""
+    when the C library can load it: one that is not installed is compiled
+    into the build tree once (LOCPATH)."""
     env = {"LANG": name, "LC_ALL": name}
-    if name in ("C", "POSIX"):
+    installed = subprocess.run(["locale", "-a"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+    if name in ("C", "POSIX") or name.lower().replace("utf-8", "utf8") in installed.decode().lower().split():
         return env
     locales = os.path.join(BUILD, "locales")
     target = os.path.join(locales, name)
