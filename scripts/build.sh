@@ -15,6 +15,7 @@ if [ $(( ${#build} + 64 )) -ge 260 ]; then
     exit 2
 fi
 "$root/scripts/setup.sh"
+"$root/scripts/setup_locales.sh"
 
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 unset DISPLAY

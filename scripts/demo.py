@@ -52,6 +52,16 @@ def install_package():
                 print(f"   {name}  sha256 {digest[:16]}...")
 
 
+def show_message_boxes(err):
+    """Each message box that a +relay trace shows, line by line."""
+    for raw in kt.relay_calls(err, "user32.MessageBoxW"):
+        text, caption = kt.wide_args(raw)[:2]
+        style = raw.split(",")[-1]
+        print(f"   message box, caption \"{caption}\", style 0x{int(style, 16):02x}:")
+        for line in text.split("\n"):
+            print("   |", line)
+
+
 def place_start_program(folder):
     shutil.copyfile(os.path.join(PACKAGE, "bin", "KestrelwoodStart.exe"), os.path.join(folder, "KestrelwoodStart.exe"))
 
@@ -199,18 +209,22 @@ def main():
     os.makedirs(empty)
     place_start_program(empty)
     code, err = run_start(empty, env_extra={"WINEDEBUG": "+relay"})
-    for raw in kt.relay_calls(err, "user32.MessageBoxW"):
-        text, caption = kt.wide_args(raw)[:2]
-        style = raw.split(",")[-1]
-        print(f"   message box, caption \"{caption}\", style 0x{int(style, 16):02x}:")
-        for line in text.split("\n"):
-            print("   |", line)
+    show_message_boxes(err)
     print("   exit code:", code)
     png = os.path.join(DEMO, "message-box.png")
     if screenshot_message_box(empty, png):
         print("   screenshot of the real message box:", png)
     else:
         print("   (no virtual display available: no screenshot)")
+
+    step("8. The same for a player whose Windows speaks German (LANG=de_DE.UTF-8), with the start program "
+         "built with KES_START_LANGUAGES")
+    german = os.path.join(DEMO, "Empty Folder (de)")
+    os.makedirs(german)
+    shutil.copyfile(os.path.join(kt.BIN, "KestrelwoodStart_languages.exe"), os.path.join(german, "KestrelwoodStart.exe"))
+    code, err = run_start(german, env_extra=dict(kt.locale_env("de_DE.UTF-8"), WINEDEBUG="+relay"))
+    show_message_boxes(err)
+    print("   exit code:", code)
     print()
     print("Demo output is in", DEMO)
 

@@ -8,6 +8,7 @@ import re
 import shutil
 import struct
 import subprocess
+import tempfile
 import time
 
 BUILD = os.environ.get("KES_BUILD_DIR", "")
@@ -97,6 +98,33 @@ def run_wine(exe, args=(), cwd=None, env_extra=None, timeout=60):
     proc = subprocess.run([WINE_RUN, exe, *args], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
     return proc.returncode, proc.stdout, proc.stderr
+
+
+def locale_env(name):
+    """LANG and LC_ALL set to the Unix locale `name` ("de_DE.UTF-8", or "C"),
+    which Wine turns into the user's interface language. Wine takes it only
+    when the C library can load it: one that is not installed is compiled
+    into the build tree once (LOCPATH)."""
+    env = {"LANG": name, "LC_ALL": name}
+    installed = subprocess.run(["locale", "-a"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+    if name in ("C", "POSIX") or name.lower().replace("utf-8", "utf8") in installed.decode().lower().split():
+        return env
+    locales = os.path.join(BUILD, "locales")
+    target = os.path.join(locales, name)
+    if not os.path.isdir(target):
+        os.makedirs(locales, exist_ok=True)
+        source, charmap = name.split(".")
+        building = tempfile.mkdtemp(dir=locales)
+        subprocess.run(["localedef", "-i", source, "-f", charmap, os.path.join(building, name)], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            os.rename(os.path.join(building, name), target)
+        except OSError:
+            if not os.path.isdir(target):  # another test made it meanwhile
+                raise
+        shutil.rmtree(building, ignore_errors=True)
+    env["LOCPATH"] = locales
+    return env
 
 
 # A recording launcher writes how it was started to "<its path>.started".

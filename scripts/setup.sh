@@ -22,6 +22,9 @@ packages=(
     libclang-rt-14-dev libwine-dev
     # Publisher pinning's test launchers: signed with test keys.
     openssl osslsigncode
+    # The boxes in the player's language are tested under each language's
+    # locale, compiled into the build tree from these sources.
+    locales
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -6,21 +6,17 @@
 #include "common/held_launcher.h"
 #include "common/number_text.h"
 #include "common/win_owners.h"
+#include "start/box_text.h"
 #include "start/message_box.h"
 
 namespace kes {
 
-namespace {
-
-constexpr wchar_t kCouldNotStart[] =
-    L"Could not start the Kestrelwood launcher.\n"
-    L"Open the game folder and try the versioned launcher directly.";
-
-}  // namespace
-
 void showCouldNotStart(unsigned long error) {
     // "\n\nWindows error: %lu", the number unsigned and decimal.
-    const std::wstring text = kCouldNotStart + (L"\n\nWindows error: " + unsignedToText(error, 10));
+    std::wstring text = boxText(BoxText::CouldNotStart);
+    text += L"\n\n";
+    text += boxText(BoxText::WindowsError);
+    text += unsignedToText(error, 10);
     showStartWarning(text.c_str());
 }
 

@@ -19,4 +19,8 @@ void showStartWarning(const wchar_t* text) {
     }
 }
 
+void showStartWarning(BoxText text) {
+    showStartWarning(boxText(text).c_str());
+}
+
 }  // namespace kes

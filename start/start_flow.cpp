@@ -24,16 +24,6 @@ namespace kes {
 
 namespace {
 
-constexpr wchar_t kLauncherNotFound[] =
-    L"The Kestrelwood launcher could not be found.\n\n"
-    L"Keep KestrelwoodStart.exe in the game folder alongside the launcher.\n"
-    L"If files are missing, extract the complete game download again.";
-
-constexpr wchar_t kNoSignedLauncher[] =
-    L"No Kestrelwood launcher signed by the game's publisher was found.\n\n"
-    L"The game folder may hold a changed or foreign launcher.\n"
-    L"Extract the complete game download again.";
-
 // The folder part of the self path: everything before the last '\' or '/'.
 // Unlike parentDirectory, a path without a separator gives an empty folder.
 std::wstring installFolderOf(const std::wstring& selfPath) {
@@ -114,7 +104,7 @@ int startInOrderAndWait(const std::vector<std::string>& candidates, const std::w
     }
     reportRefusals(refused);
     if (!tried) {
-        showStartWarning(refused.empty() ? kLauncherNotFound : kNoSignedLauncher);
+        showStartWarning(refused.empty() ? BoxText::LauncherNotFound : BoxText::NoSignedLauncher);
     } else {
         showCouldNotStart(lastError);
     }
@@ -138,7 +128,7 @@ int runStartFlow() {
     // empty folder would search the root of the current drive.
     if (installFolder.empty()) {
         writeDebugLine("own path cannot be read (260 characters or more, or not UTF-16) -- no folder searched");
-        showStartWarning(kLauncherNotFound);
+        showStartWarning(BoxText::LauncherNotFound);
         return 1;
     }
     // Whether publisher keys are pinned, and whether it waits, is read from
@@ -149,7 +139,7 @@ int runStartFlow() {
         writeDebugLine("own version block cannot be read or parsed from the image (Windows error %lu) -- "
                        "nothing started",
                        own.error);
-        showStartWarning(kLauncherNotFound);
+        showStartWarning(BoxText::LauncherNotFound);
         return 1;
     }
     const PublisherKeys keys = publisherKeysOf(own.block);
@@ -162,7 +152,7 @@ int runStartFlow() {
     if (!keys.pinned) {
         const std::wstring chosen = selectNewestLauncher(candidates, selfPath);
         if (chosen.empty()) {
-            showStartWarning(kLauncherNotFound);
+            showStartWarning(BoxText::LauncherNotFound);
             return 1;
         }
         return launchLauncher(chosen);
@@ -183,7 +173,7 @@ int runStartFlow() {
         refused.push_back(otherImageRefusal(launcher->path));
     }
     reportRefusals(refused);
-    showStartWarning(refused.empty() ? kLauncherNotFound : kNoSignedLauncher);
+    showStartWarning(refused.empty() ? BoxText::LauncherNotFound : BoxText::NoSignedLauncher);
     return 1;
 }
 

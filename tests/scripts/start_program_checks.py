@@ -3,8 +3,10 @@
 and resources read with Debian's pefile, and its behaviour under Wine that the
 GoogleTest suites cannot see from inside (message box arguments and the
 application identity, via Wine's relay trace; DLL planting; deep paths)."""
+import html
 import json
 import os
+import re
 import shutil
 import struct
 import sys
@@ -27,6 +29,34 @@ NOT_FOUND = ("The Kestrelwood launcher could not be found.\n\n"
              "If files are missing, extract the complete game download again.")
 COULD_NOT_START = ("Could not start the Kestrelwood launcher.\n"
                    "Open the game folder and try the versioned launcher directly.")
+ENGLISH = [NOT_FOUND, NO_SIGNED_LAUNCHER, COULD_NOT_START, "Windows error: "]
+# The languages that a start program built with languages carries beside English.
+LANGIDS = {"zh-CN": 0x0804, "zh-TW": 0x0404, "ru-RU": 0x0419, "es-ES": 0x0C0A, "pt-BR": 0x0416, "de-DE": 0x0407,
+           "ja-JP": 0x0411, "fr-FR": 0x040C, "pl-PL": 0x0415, "ko-KR": 0x0412, "tr-TR": 0x041F, "it-IT": 0x0410,
+           "uk-UA": 0x0422}
+
+
+def string_tables(built):
+    """{(block, language): its 16 strings} of a built program, read with pefile."""
+    pe = pefile.PE(os.path.join(kt.BIN, built))
+    tables = {}
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for block in kind.directory.entries if kind.id == 6 else []:
+            for lang in block.directory.entries:
+                data, strings = pe.get_data(lang.data.struct.OffsetToData, lang.data.struct.Size), []
+                while len(strings) < 16:
+                    n = struct.unpack_from("<H", data)[0]
+                    strings.append(data[2:2 + 2 * n].decode("utf-16-le"))
+                    data = data[2 + 2 * n:]
+                tables[block.id, lang.id] = strings
+    pe.close()
+    return tables
+
+
+def box_texts(built, language):
+    """The four box texts (not found, none signed, could not start, error label):
+    English for None, else the program's own table in `language`."""
+    return ENGLISH if language is None else string_tables(built)[13, language][8:12]
 
 
 class Resources(unittest.TestCase):
@@ -55,13 +85,16 @@ class Resources(unittest.TestCase):
         names = {i.name for e in self.pe.DIRECTORY_ENTRY_IMPORT for i in e.imports}
         self.assertFalse(names & {b"MessageBoxW", b"CommandLineToArgvW", b"GetFileVersionInfoW", b"WinVerifyTrust"})
         self.assertFalse(hasattr(self.pe, "DIRECTORY_ENTRY_DELAY_IMPORT"))
-        # Small, publisher pinning included, and so is the build that waits,
-        # which imports nothing more either.
-        self.assertLessEqual(os.path.getsize(os.path.join(kt.BIN, "KestrelwoodStart.exe")), 57344)
-        waits = pefile.PE(os.path.join(kt.BIN, "KestrelwoodStart_waits.exe"))
-        self.assertEqual(sorted(e.dll.decode() for e in waits.DIRECTORY_ENTRY_IMPORT), ["KERNEL32.dll", "msvcrt.dll"])
-        waits.close()
-        self.assertLessEqual(os.path.getsize(os.path.join(kt.BIN, "KestrelwoodStart_waits.exe")), 57344)
+        # Small, publisher pinning included, and so is the build that waits;
+        # the build with languages, waiting and pinned keys within 72 KiB.
+        # None imports anything more.
+        for built, limit in (("KestrelwoodStart.exe", 57344), ("KestrelwoodStart_waits.exe", 57344),
+                             ("KestrelwoodStart_languages_waits_pinned.exe", 73728)):
+            other = pefile.PE(os.path.join(kt.BIN, built))
+            self.assertEqual(sorted(e.dll.decode() for e in other.DIRECTORY_ENTRY_IMPORT),
+                             ["KERNEL32.dll", "msvcrt.dll"], built)
+            other.close()
+            self.assertLessEqual(os.path.getsize(os.path.join(kt.BIN, built)), limit, built)
 
     def test_version_resource(self):
         raw = self.resource(16, 1)
@@ -110,6 +143,20 @@ class Resources(unittest.TestCase):
             if index == 101 % 16:
                 self.assertEqual(text, "Kestrelwood")
             pos += 2 + 2 * n
+        # The default build carries no other string table. The build with
+        # languages carries one block of box texts per language, which say
+        # what docs/languages.md shows for review, English included.
+        self.assertEqual(list(string_tables("KestrelwoodStart.exe")), [(7, 0x0409)])
+        self.assertEqual(sorted(string_tables("KestrelwoodStart_languages.exe")),
+                         sorted([(7, 0x0409)] + [(13, lang) for lang in LANGIDS.values()]))
+        documented = {}
+        with open(os.path.join(os.path.dirname(__file__), "..", "..", "docs", "languages.md"), encoding="utf-8") as f:
+            for tag, text in re.findall(r"^\| [^|]+ \| ([a-z]{2}-[A-Z]{2}) \| (.*) \|$", f.read(), re.M):
+                documented.setdefault(tag, []).append(html.unescape(text.replace("<br>", "\n")))
+        self.assertEqual(sorted(documented), sorted(["en-US"] + list(LANGIDS)))
+        for tag, texts in documented.items():
+            want = box_texts("KestrelwoodStart_languages.exe", LANGIDS.get(tag))
+            self.assertEqual(texts, want[:3] + [want[3] + "193"], tag)
 
     def test_manifest(self):
         root = ET.fromstring(self.resource(24, 1))
@@ -287,6 +334,51 @@ class RelayTrace(unittest.TestCase):
                 waited = kt.relay_calls(err, "KERNEL32.GetQueuedCompletionStatus")
                 self.assertEqual(bool(waited), waits)
                 self.assertEqual([raw.split(",")[-1] for raw in waited], ["ffffffff"] * len(waited))
+
+    def test_boxes_in_the_players_language(self):
+        # (locale, start program, files, box: 0 not found, 1 none signed, or
+        # the number after the "could not start" box's error label; language
+        # of the table the box must show, None for English)
+        not_found = ("KestrelwoodStart_languages.exe", [("fx_other_family.exe", "Other.exe")], 0)
+        rows = [(tag.replace("-", "_") + ".UTF-8", *not_found, lang) for tag, lang in LANGIDS.items()] + [
+            # Chinese by the script of its region, then any language by its
+            # primary language; English when no table is near.
+            ("zh_HK.UTF-8", *not_found, 0x0404), ("zh_SG.UTF-8", *not_found, 0x0804),
+            ("pt_PT.UTF-8", *not_found, 0x0416), ("es_MX.UTF-8", *not_found, 0x0C0A),
+            ("de_AT.UTF-8", *not_found, 0x0407), ("sw_KE.UTF-8", *not_found, None), ("C", *not_found, None),
+            ("en_GB.UTF-8", *not_found, None),
+            # The default build speaks English whatever the locale.
+            ("de_DE.UTF-8", "KestrelwoodStart.exe", [], 0, None),
+            # Every box, with every option on, and the error in decimal.
+            ("ja_JP.UTF-8", "KestrelwoodStart_languages_waits_pinned.exe", [("fx_family_5_0_0_0.exe", "L.exe")], 1,
+             0x0411),
+            ("sw_KE.UTF-8", "KestrelwoodStart_languages_waits_pinned.exe", [("fx_family_5_0_0_0.exe", "L.exe")], 1,
+             None),
+            ("fr_FR.UTF-8", "KestrelwoodStart_languages_waits_pinned.exe",
+             [("fx_signed_missing_dll_9_0_0_0.exe", "L.exe")], "3221225781", 0x040C),
+            ("zh_TW.UTF-8", "KestrelwoodStart_languages.exe", [("fx_refused_by_loader_5_0_0_0.exe", "L.exe")], "193",
+             0x0404),
+            ("C", "KestrelwoodStart_languages.exe", [("fx_refused_by_loader_5_0_0_0.exe", "L.exe")], "193", None)]
+        for locale, start, files, box, language in rows:
+            with self.subTest(locale=locale, start=start, box=box):
+                folder = kt.fresh_dir("relay_language")
+                kt.place(folder, start, "KestrelwoodStart.exe")
+                for built, name in files:
+                    kt.place(folder, built, name)
+                env = dict(kt.locale_env(locale), WINEDEBUG="+relay")
+                code, _, err = kt.run_wine(os.path.join(folder, "KestrelwoodStart.exe"), cwd=folder, env_extra=env)
+                texts = box_texts(start, language)
+                want = texts[box] if box in (0, 1) else texts[2] + "\n\n" + texts[3] + box
+                [(owner, (text, caption), style)] = self.message_boxes(err)
+                self.assertEqual((code, owner, caption, style), (1, 0, "Kestrelwood", 0x30))
+                # Wine's trace cuts a string at about 300 characters of its
+                # escaped form (5 for each one outside ASCII) and says so with
+                # "...": the box starts with the cut text; the rest is the
+                # table's, which test_string_101 reads whole. The error line is
+                # never cut here.
+                cut = '"...,' in kt.relay_calls(err, "user32.MessageBoxW")[0]
+                self.assertEqual(text, want[:len(text)] if cut and box in (0, 1) else want)
+                self.assertGreater(len(text), 50)
 
     def test_could_not_start_box_with_windows_error_193(self):
         folder = kt.fresh_dir("relay_193")
@@ -558,12 +650,18 @@ class Inspect(unittest.TestCase):
         self.assertEqual(code, 1)
         self.assertIn("would start no launcher", out)
         self.assertIn("Waits: no", out)
-        # A start program that stays with the game says so.
-        kt.place(folder, "KestrelwoodStart_waits.exe", "KestrelwoodStart.exe")
-        code, out, _ = self.inspect(kt.windows_path(folder), "--json")
-        self.assertIs(json.loads(out)["waits"], True)
-        code, out, _ = self.inspect(kt.windows_path(folder))
-        self.assertIn("Waits: yes", out)
+        # A start program that stays with the game says so; and the languages
+        # of its boxes, English first, then as its resources order them.
+        by_id = ["en-US"] + sorted(LANGIDS, key=LANGIDS.get)
+        for start, waits, languages in ((None, False, None), ("KestrelwoodStart_waits.exe", True, ["en-US"]),
+                                        ("KestrelwoodStart_languages.exe", False, by_id)):
+            if start:
+                kt.place(folder, start, "KestrelwoodStart.exe")
+            code, out, _ = self.inspect(kt.windows_path(folder), "--json")
+            self.assertEqual((json.loads(out)["waits"], json.loads(out)["languages"]), (waits, languages), start)
+            code, out, _ = self.inspect(kt.windows_path(folder))
+            self.assertIn("Waits: yes" if waits else "Waits: no", out)
+            self.assertEqual("Languages of its boxes: " + ", ".join(languages or ["-"]) in out, bool(languages))
         for args in (["--verbose"], [kt.windows_path(folder), "second"], [kt.windows_path(folder) + "\\missing"]):
             code, _, err = self.inspect(*args)
             self.assertEqual(code, 2, args)

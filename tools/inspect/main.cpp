@@ -25,11 +25,13 @@
 #include "common/launcher_family.h"
 #include "common/launcher_judgement.h"
 #include "common/machine_support.h"
+#include "common/number_text.h"
 #include "common/publisher_check.h"
 #include "common/publisher_keys.h"
 #include "common/sibling_executables.h"
 #include "common/start_options.h"
 #include "common/version_info.h"
+#include "start/box_text.h"
 #include "start/launcher_selection.h"
 
 namespace {
@@ -484,8 +486,21 @@ std::string keysJson(const kes::PublisherKeys& keys) {
     return text + "]";
 }
 
+// A JSON array of the names, or null when there are none.
+std::string namesJson(const std::vector<std::string>& names) {
+    if (names.empty()) {
+        return "null";
+    }
+    std::string text = "[";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? "" : ", ") + jsonString(names[i]);
+    }
+    return text + "]";
+}
+
 void printJson(const Place& place, const std::vector<FileReport>& files, const std::string& chosen,
-               const std::string& commandLine, const kes::PublisherKeys& keys, bool waits) {
+               const std::string& commandLine, const kes::PublisherKeys& keys, bool waits,
+               const std::vector<std::string>& languages) {
     std::printf("{\n  \"folder\": %s,\n  \"startProgram\": %s,\n  \"identity\": %s,\n  \"publisherKeys\": %s,"
                 "\n  \"waits\": %s,\n  \"files\": [",
                 jsonString(utf8(place.folder)).c_str(), jsonString(utf8(place.startProgram)).c_str(),
@@ -500,13 +515,14 @@ void printJson(const Place& place, const std::vector<FileReport>& files, const s
                     f.versioned ? jsonString(f.launcherId).c_str() : "null", jsonString(f.verdict).c_str(),
                     jsonString(f.note).c_str(), jsonString(f.signature).c_str());
     }
-    std::printf("\n  ],\n  \"chosen\": %s,\n  \"commandLine\": %s\n}\n",
+    std::printf("\n  ],\n  \"chosen\": %s,\n  \"commandLine\": %s,\n  \"languages\": %s\n}\n",
                 chosen.empty() ? "null" : jsonString(chosen).c_str(),
-                chosen.empty() ? "null" : jsonString(commandLine).c_str());
+                chosen.empty() ? "null" : jsonString(commandLine).c_str(), namesJson(languages).c_str());
 }
 
 void printText(const Place& place, const std::vector<FileReport>& files, const std::string& chosen,
-               const std::string& commandLine, const kes::PublisherKeys& keys, bool startProgramReadable, bool waits) {
+               const std::string& commandLine, const kes::PublisherKeys& keys, bool startProgramReadable, bool waits,
+               const std::vector<std::string>& languages) {
     // What an installer writes into a shortcut's System.AppUserModel.ID, so
     // that the start program's and the launchers' windows group with it.
     std::printf("Folder: %s\nIdentity: %s\n", utf8(place.folder).c_str(),
@@ -520,6 +536,13 @@ void printText(const Place& place, const std::vector<FileReport>& files, const s
         for (const kes::KeyDigest& key : keys.keys) {
             std::printf("  %s\n", kes::digestText(key).c_str());
         }
+    }
+    if (!languages.empty()) {
+        std::string list;
+        for (const std::string& name : languages) {
+            list += (list.empty() ? "" : ", ") + name;
+        }
+        std::printf("Languages of its boxes: %s\n", list.c_str());
     }
     std::printf("Waits: %s\n\n", waits ? "yes: the start program stays until the launcher's process tree has ended, "
                                           "ends with the game's exit code, and starts the next launcher when the "
@@ -560,6 +583,28 @@ kes::VersionBlock startProgramVersionBlock(const std::wstring& path) {
     kes::OwnVersionBlock block = kes::readModuleVersionBlock(image);
     FreeLibrary(image);
     return std::move(block.block);
+}
+
+// The languages of the start program's warning boxes, as locale names
+// (en-US first); none when there is no start program or it cannot be read.
+std::vector<std::string> startProgramLanguages(const std::wstring& path) {
+    if (kes::checkExecutableLayout(utf8(path)).verdict != kes::LayoutVerdict::Readable) {
+        return {};
+    }
+    const HMODULE image =
+        LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (image == nullptr) {
+        return {};
+    }
+    std::vector<std::string> names;
+    for (const LANGID language : kes::boxTextLanguages(image)) {
+        wchar_t name[LOCALE_NAME_MAX_LENGTH];
+        const int n = LCIDToLocaleName(MAKELCID(language, SORT_DEFAULT), name, LOCALE_NAME_MAX_LENGTH, 0);
+        names.push_back(n > 1 ? utf8(std::wstring(name, static_cast<std::size_t>(n - 1)))
+                              : "0x" + utf8(kes::unsignedToText(language, 16, 4)));
+    }
+    FreeLibrary(image);
+    return names;
 }
 
 // --key FILE: the digest that KesPublisherKeys takes for FILE's signer.
@@ -638,9 +683,11 @@ int wmain(int argc, wchar_t** argv) {
     const std::string chosenText = utf8(chosen);
     const std::string commandLine = chosen.empty() ? "" : utf8(kes::quoteCommandLineArg(chosen));
     if (options.json) {
-        printJson(place, files, chosenText, commandLine, keys, kes::waitsForLauncher(startBlock));
+        printJson(place, files, chosenText, commandLine, keys, kes::waitsForLauncher(startBlock),
+                  startProgramLanguages(place.startProgram));
     } else {
-        printText(place, files, chosenText, commandLine, keys, startProgramReadable, kes::waitsForLauncher(startBlock));
+        printText(place, files, chosenText, commandLine, keys, startProgramReadable, kes::waitsForLauncher(startBlock),
+                  startProgramLanguages(place.startProgram));
     }
     return chosen.empty() ? 1 : 0;
 }
