@@ -10,6 +10,7 @@
 #include "common/held_launcher.h"
 #include "common/launcher_family.h"
 #include "common/path_compare.h"
+#include "common/process_start.h"
 #include "common/publisher_check.h"
 #include "common/sibling_executables.h"
 #include "common/version_info.h"
@@ -159,8 +160,8 @@ bool scanAndHandOver(bool skipFlagPresent) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     const bool tooLong = commandLine.size() > kMaxCommandLineUnits;
-    if (tooLong || !CreateProcessW(launcher.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                   &startup, &process)) {
+    if (tooLong || !createProcessRetrying(launcher.c_str(), commandLine.data(), FALSE, 0, nullptr, nullptr, &startup,
+                                          &process)) {
         const DWORD error = tooLong ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
         debugLogf("CreateProcess failed: GLE=%lu", static_cast<unsigned long>(error));
         debugLog("delegation failed" KES_DASH "falling back to self");

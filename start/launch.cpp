@@ -4,7 +4,9 @@
 
 #include "common/command_line.h"
 #include "common/number_text.h"
+#include "common/process_start.h"
 #include "common/win_owners.h"
+#include "start/debug_output.h"
 #include "start/message_box.h"
 
 namespace kes {
@@ -23,11 +25,17 @@ void showCouldNotStart(unsigned long error) {
     showStartWarning(text.c_str());
 }
 
+void reportUnsplitCommandLine() {
+    writeDebugLine("arguments: CommandLineToArgvW (shell32) failed, Windows error %lu -- nothing started",
+                   GetLastError());
+}
+
 int launchLauncher(const std::wstring& chosenPath) {
     // Every argument is forwarded, whatever its text: the start program
     // interprets none, removes none and adds none of its own.
     const ForwardedArguments forwarded = forwardedArguments(nullptr);
     if (!forwarded.split) {
+        reportUnsplitCommandLine();
         return 1;
     }
     // CreateProcessW may write into its command line: this is its own copy.
@@ -37,9 +45,11 @@ int launchLauncher(const std::wstring& chosenPath) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     const bool tooLong = commandLine.size() > kMaxCommandLineUnits;
-    if (tooLong || !CreateProcessW(chosenPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &process)) {
-        showCouldNotStart(tooLong ? ERROR_FILENAME_EXCED_RANGE : GetLastError());
+    if (tooLong || !createProcessRetrying(chosenPath.c_str(), commandLine.data(), FALSE, 0, nullptr, nullptr,
+                                          &startup, &process)) {
+        const DWORD error = tooLong ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
+        writeDebugLine("launch: CreateProcessW failed, Windows error %lu -- could-not-start box", error);
+        showCouldNotStart(error);
         return 1;
     }
     // The start program never waits for the launcher. Owners are destroyed in

@@ -11,7 +11,7 @@
 
 #include "common/encoding.h"
 #include "common/win_owners.h"
-#include "process_retry.h"
+#include "common/process_start.h"
 
 namespace kes::test {
 

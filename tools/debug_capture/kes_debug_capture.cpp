@@ -29,7 +29,7 @@
 #include "common/command_line.h"
 #include "common/encoding.h"
 #include "common/win_owners.h"
-#include "process_retry.h"
+#include "common/process_start.h"
 
 namespace {
 

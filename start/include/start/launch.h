@@ -14,4 +14,9 @@ int launchLauncher(const std::wstring& chosenPath);
 // in decimal.
 void showCouldNotStart(unsigned long error);
 
+// The debug line for a command line of its own that the start program cannot
+// split (shell32 missing, or out of memory), with the last error: it then ends
+// with 1 and no box.
+void reportUnsplitCommandLine();
+
 }  // namespace kes
