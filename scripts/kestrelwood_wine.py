@@ -1,6 +1,7 @@
 """Helpers of the demo, the benchmark and the Python-driven tests: running
 Windows programs under the build tree's Wine, laying out game folders, reading
 launcher records."""
+import atexit
 import hashlib
 import json
 import os
@@ -16,7 +17,11 @@ WINE_RUN = os.path.join(BUILD, "wine-run.sh")
 # Test folders live on the Wine prefix's own C: drive: a short, fixed place
 # whatever the depth of the checkout.
 DRIVE_C = os.path.join(os.environ.get("KES_WINEPREFIX") or os.path.join(BUILD, "wineprefix"), "drive_c")
-SCRATCH = os.path.join(DRIVE_C, "kes-scratch", "py")
+# One folder per process: another run of the same checks at the same time (a
+# second build's or a mutant's run in this prefix) never meets this one's
+# files. It goes when the process ends.
+SCRATCH = os.path.join(DRIVE_C, "kes-scratch", "py", str(os.getpid()))
+atexit.register(shutil.rmtree, SCRATCH, True)
 
 
 def _identifiers():

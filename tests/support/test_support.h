@@ -45,7 +45,10 @@ std::wstring builtExe(const std::wstring& name);
 // programs, so that Wine cannot start a 32-bit launcher.
 bool hostRuns32BitPrograms();
 
-// A fresh, empty folder under C:\kes-scratch for the running test.
+// A fresh, empty folder under C:\kes-scratch for the running test, named after
+// the test and this process: another run of the same test at the same time
+// (a second build's or a mutant's run in this prefix) has a folder of its
+// own. Folders that runs which have ended left behind are removed first.
 std::wstring freshScratchDir(const std::wstring& leaf = L"");
 
 // A built file and the name it is given in a test's folder.
