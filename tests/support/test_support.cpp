@@ -205,7 +205,8 @@ bool wineFailedAStart(const std::string& output) {
         }
     }
     return output.find("CreateProcess failed: GLE=1359") != std::string::npos ||
-           output.find("cannot start the program (Windows error 1359)") != std::string::npos;
+           output.find("cannot start the program (Windows error 1359)") != std::string::npos ||
+           output.find("failed to map the shared user data") != std::string::npos;
 }
 
 namespace {
