@@ -21,7 +21,9 @@ DRIVE_C = os.path.join(os.environ.get("KES_WINEPREFIX") or os.path.join(BUILD, "
 # second build's or a mutant's run in this prefix) never meets this one's
 # files. It goes when the process ends.
 SCRATCH = os.path.join(DRIVE_C, "kes-scratch", "py", str(os.getpid()))
-atexit.register(shutil.rmtree, SCRATCH, True)
+if BUILD:
+    os.makedirs(SCRATCH, exist_ok=True)
+    atexit.register(shutil.rmtree, SCRATCH, True)
 
 
 def _identifiers():
