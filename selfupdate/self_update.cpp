@@ -10,6 +10,7 @@
 #include "common/held_launcher.h"
 #include "common/launcher_family.h"
 #include "common/path_compare.h"
+#include "common/process_start.h"
 #include "common/publisher_check.h"
 #include "common/sibling_executables.h"
 #include "common/version_info.h"
@@ -112,8 +113,8 @@ HandOver handOverTo(const std::wstring& launcher, HANDLE held) {
     PROCESS_INFORMATION process{};
     const bool tooLong = commandLine.size() > kMaxCommandLineUnits;
     const DWORD flags = held != nullptr ? CREATE_SUSPENDED : 0;
-    if (tooLong || !CreateProcessW(launcher.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
-                                   nullptr, &startup, &process)) {
+    if (tooLong || !createProcessRetrying(launcher.c_str(), commandLine.data(), FALSE, flags, nullptr, nullptr,
+                                          &startup, &process)) {
         const DWORD error = tooLong ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
         debugLogf("CreateProcess failed: GLE=%lu", static_cast<unsigned long>(error));
         debugLog("delegation failed" KES_DASH "falling back to self");

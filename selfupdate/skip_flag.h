@@ -5,12 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "kestrelwood/launcher_family_id.h"
+#include "common/launcher_family.h"
 
 namespace kes {
-
-inline constexpr char kSkipSelfUpdateFlag[] = KES_SKIP_SELF_UPDATE_FLAG;
-inline constexpr wchar_t kSkipSelfUpdateFlagW[] = L"" KES_SKIP_SELF_UPDATE_FLAG;
 
 // Removes every argument equal to the skip flag (exact, case-sensitive).
 void stripSkipFlag(std::vector<std::string>& args);

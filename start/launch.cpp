@@ -5,8 +5,10 @@
 #include "common/command_line.h"
 #include "common/held_launcher.h"
 #include "common/number_text.h"
+#include "common/process_start.h"
 #include "common/win_owners.h"
 #include "start/box_text.h"
+#include "start/debug_output.h"
 #include "start/message_box.h"
 
 namespace kes {
@@ -20,11 +22,17 @@ void showCouldNotStart(unsigned long error) {
     showStartWarning(text.c_str());
 }
 
+void reportUnsplitCommandLine() {
+    writeDebugLine("arguments: CommandLineToArgvW (shell32) failed, Windows error %lu -- nothing started",
+                   GetLastError());
+}
+
 int launchLauncher(const std::wstring& chosenPath, HANDLE held) {
     // Every argument is forwarded, whatever its text: the start program
     // interprets none, removes none and adds none of its own.
     const ForwardedArguments forwarded = forwardedArguments(nullptr);
     if (!forwarded.split) {
+        reportUnsplitCommandLine();
         return 1;
     }
     // CreateProcessW may write into its command line: this is its own copy.
@@ -35,9 +43,11 @@ int launchLauncher(const std::wstring& chosenPath, HANDLE held) {
     PROCESS_INFORMATION process{};
     const bool tooLong = commandLine.size() > kMaxCommandLineUnits;
     const DWORD flags = held != nullptr ? CREATE_SUSPENDED : 0;
-    if (tooLong || !CreateProcessW(chosenPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
-                                   nullptr, &startup, &process)) {
-        showCouldNotStart(tooLong ? ERROR_FILENAME_EXCED_RANGE : GetLastError());
+    if (tooLong || !createProcessRetrying(chosenPath.c_str(), commandLine.data(), FALSE, flags, nullptr, nullptr,
+                                          &startup, &process)) {
+        const DWORD error = tooLong ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
+        writeDebugLine("launch: CreateProcessW failed, Windows error %lu -- could-not-start box", error);
+        showCouldNotStart(error);
         return 1;
     }
     // The start program never waits for the launcher. Owners are destroyed in
@@ -51,6 +61,7 @@ int launchLauncher(const std::wstring& chosenPath, HANDLE held) {
     if (held != nullptr && ResumeThread(process.hThread) == static_cast<DWORD>(-1)) {
         const DWORD error = GetLastError();
         TerminateProcess(process.hProcess, error);
+        writeDebugLine("launch: ResumeThread failed, Windows error %lu -- could-not-start box", error);
         showCouldNotStart(error);
         return 1;
     }

@@ -4,12 +4,16 @@
 #include <vector>
 
 #include "common/held_launcher.h"
-#include "common/path_compare.h"
+#include "common/process_start.h"
 #include "start/debug_output.h"
 
 namespace kes {
 
 namespace {
+
+// How long the wait sleeps on the port before it asks the job itself: the
+// job's messages are notifications, and one may be lost.
+constexpr DWORD kPortWaitMs = 3000;
 
 // The processes of the job that are still running, each opened when the job
 // reports it: by the time it ends, its id may name another process. A
@@ -23,15 +27,14 @@ struct Members {
     Members& operator=(const Members&) = delete;
     ~Members() {
         for (const auto& member : opened) {
-            if (member.second != nullptr) {
-                CloseHandle(member.second);
-            }
+            CloseHandle(member.second);
         }
     }
-    // The process of that id, now out of the list: the caller closes it.
-    HANDLE take(DWORD id) {
+    // The process of that id once it has ended, now out of the list: the
+    // caller closes it. Null when none of that id has ended.
+    HANDLE takeEnded(DWORD id) {
         for (auto& member : opened) {
-            if (member.first == id) {
+            if (member.first == id && WaitForSingleObject(member.second, 0) == WAIT_OBJECT_0) {
                 const HANDLE process = member.second;
                 member = opened.back();
                 opened.pop_back();
@@ -42,15 +45,33 @@ struct Members {
     }
 };
 
-// Whether the process's executable lies in or under the folder.
+// The final path of an open file or folder, as the platform resolves it
+// (junctions, mapped and substituted drives, short names). Empty on failure.
+std::wstring finalPathOf(HANDLE file) {
+    wchar_t path[MAX_PATH * 4];
+    const DWORD length = GetFinalPathNameByHandleW(file, path, MAX_PATH * 4, FILE_NAME_NORMALIZED);
+    return length > 0 && length < MAX_PATH * 4 ? std::wstring(path, length) : std::wstring();
+}
+
+UniqueHandle openForPath(const wchar_t* path, DWORD flags) {
+    return makeUniqueFileHandle(CreateFileW(path, FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, flags, nullptr));
+}
+
+// Whether the process's image, by its own final path, lies in or under the
+// folder (a final path ending in '\'); no when either cannot be resolved.
 bool liesIn(HANDLE process, const std::wstring& folder) {
     wchar_t image[MAX_PATH * 4];
     DWORD length = MAX_PATH * 4;
-    if (!QueryFullProcessImageNameW(process, 0, image, &length)) {
+    if (folder.empty() || !QueryFullProcessImageNameW(process, 0, image, &length)) {
         return false;
     }
-    const std::wstring normalised = normalizePathForCompare(std::wstring(image, length));
-    return normalised.size() > folder.size() && normalised.compare(0, folder.size(), folder) == 0;
+    const UniqueHandle file = openForPath(image, 0);
+    const std::wstring resolved = file ? finalPathOf(file.get()) : std::wstring();
+    const auto prefix = static_cast<int>(folder.size());
+    return resolved.size() > folder.size() &&
+           CompareStringOrdinal(resolved.c_str(), prefix, folder.c_str(), prefix, TRUE) == CSTR_EQUAL;
 }
 
 // A job whose processes end when its last handle closes (when the start
@@ -73,10 +94,69 @@ UniqueHandle makeJob(HANDLE port) {
     return job;
 }
 
+// Whether the job still holds a process, asked of the job itself; yes when
+// it cannot be asked, since ending the wait would end the game.
+bool jobHasProcesses(HANDLE job) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+    if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting,
+                                   nullptr)) {
+        return true;
+    }
+    return accounting.ActiveProcesses != 0;
+}
+
+// How long an ended process ran, from the platform's own times.
+DWORD ranMsOf(HANDLE process) {
+    FILETIME created{};
+    FILETIME ended{};
+    FILETIME kernel{};
+    FILETIME user{};
+    if (!GetProcessTimes(process, &created, &ended, &kernel, &user)) {
+        return MAXDWORD;
+    }
+    const auto ticks = [](const FILETIME& time) {
+        return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    return static_cast<DWORD>((ticks(ended) - ticks(created)) / 10000);
+}
+
+// What the launcher's end says about it: a loader status before it started
+// anything, or a crash soon after its start before a process of the folder
+// ran (a debugger or error reporter from elsewhere does not count).
+void judgeLauncherEnd(LauncherRun& run, HANDLE launcher, DWORD code, bool startedOthers, bool startedOfFolder) {
+    run.ranMs = ranMsOf(launcher);
+    if (isLoaderStatus(code)) {
+        run.couldNotLoad = !startedOthers;
+    } else {
+        run.crashedAtStart = isExceptionStatus(code) && run.ranMs < kCrashAtStartMs && !startedOfFolder;
+    }
+    if (run.couldNotLoad || run.crashedAtStart) {
+        run.error = code;
+    }
+}
+
 }  // namespace
 
 bool isLoaderStatus(DWORD code) {
     return code == 0xC0000135 || code == 0xC0000139 || code == 0xC000007B || code == 0xC0000142;
+}
+
+bool isExceptionStatus(DWORD code) {
+    return (code & 0xF0000000) == 0xC0000000 || code == 0x80000003;
+}
+
+std::wstring resolvedFolder(const std::wstring& folder) {
+    const UniqueHandle handle = openForPath(folder.c_str(), FILE_FLAG_BACKUP_SEMANTICS);
+    std::wstring resolved = handle ? finalPathOf(handle.get()) : std::wstring();
+    if (!handle || resolved.empty()) {
+        writeDebugLine("folder: cannot be resolved (Windows error %lu) -- no process counts as the game's",
+                       GetLastError());
+        return {};
+    }
+    if (resolved.back() != L'\\') {
+        resolved.push_back(L'\\');
+    }
+    return resolved;
 }
 
 LauncherRun runAndWait(const std::wstring& path, std::wstring commandLine, const std::wstring& folder,
@@ -92,8 +172,8 @@ LauncherRun runAndWait(const std::wstring& path, std::wstring commandLine, const
     startup.cb = sizeof startup;
     PROCESS_INFORMATION created{};
     // Suspended, so that it is in the job before it can start anything.
-    run.created = CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                                 nullptr, &startup, &created) != FALSE;
+    run.created = createProcessRetrying(path.c_str(), commandLine.data(), FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                                        &startup, &created) != FALSE;
     run.error = run.created ? 0 : GetLastError();
     if (!run.created) {
         held.reset();
@@ -117,54 +197,82 @@ LauncherRun runAndWait(const std::wstring& path, std::wstring commandLine, const
     ResumeThread(thread.get());
 
     bool startedOthers = false;
+    // A process that could not be told apart (it had ended, or its id named
+    // another process, when it was opened) may have been one of the folder;
+    // so may any, outside the job, where none can be seen.
+    bool startedOfFolder = folder.empty() || !joined;
+    bool launcherEnded = false;
     bool haveCode = false;
-    DWORD launcherCode = 0;
     Members members;
     while (joined) {
         DWORD message = 0;
         ULONG_PTR key = 0;
         LPOVERLAPPED detail = nullptr;
-        // No time-out: the port reports every process of the job, and the
-        // last one's end.
-        if (!GetQueuedCompletionStatus(port.get(), &message, &key, &detail, INFINITE) ||
-            message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) {
+        if (!GetQueuedCompletionStatus(port.get(), &message, &key, &detail, kPortWaitMs)) {
+            if (detail == nullptr && GetLastError() == WAIT_TIMEOUT && jobHasProcesses(job.get())) {
+                continue;
+            }
+            break;
+        }
+        if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) {
             break;
         }
         const auto id = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail));
         if (message == JOB_OBJECT_MSG_NEW_PROCESS && id != created.dwProcessId) {
             // Opened now and asked its name and code when it ends: when it is
-            // reported, its name may not be known yet.
+            // reported, its name may not be known yet. Kept only when the
+            // process of that id is the job's.
             startedOthers = true;
-            members.opened.emplace_back(id, OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
+            // Wine asks the full query right to tell a process's job; a
+            // process that runs elevated grants only the limited one.
+            UniqueHandle member(OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, id));
+            if (!member) {
+                member.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
+            }
+            BOOL inJob = FALSE;
+            if (member && IsProcessInJob(member.get(), job.get(), &inJob) && inJob) {
+                members.opened.emplace_back(id, member.release());
+            } else {
+                startedOfFolder = true;
+            }
         } else if (message == JOB_OBJECT_MSG_EXIT_PROCESS || message == JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS) {
-            const bool isLauncher = id == created.dwProcessId;
-            const UniqueHandle member(isLauncher ? nullptr : members.take(id));
+            const bool isLauncher = id == created.dwProcessId && WaitForSingleObject(launcher.get(), 0) == 0;
+            const UniqueHandle member(isLauncher ? nullptr : members.takeEnded(id));
             const HANDLE ended = isLauncher ? launcher.get() : member.get();
             DWORD code = 0;
             // A process of the game folder sets the code; one from elsewhere
             // (a browser the game opened) is waited for only, and so is one
             // that ended before it could be opened.
-            if (ended != nullptr && GetExitCodeProcess(ended, &code) &&
-                (isLauncher || liesIn(ended, folder))) {
+            const bool ofFolder = ended != nullptr && !isLauncher && liesIn(ended, folder);
+            startedOfFolder = startedOfFolder || ofFolder;
+            if (ended != nullptr && GetExitCodeProcess(ended, &code) && (isLauncher || ofFolder)) {
                 run.exitCode = code;
                 haveCode = true;
             }
             if (isLauncher) {
-                launcherCode = code;
-                run.couldNotLoad = !startedOthers && isLoaderStatus(code);
+                launcherEnded = true;
+                for (const auto& running : members.opened) {
+                    startedOfFolder = startedOfFolder || liesIn(running.second, folder);
+                }
+                judgeLauncherEnd(run, launcher.get(), code, startedOthers, startedOfFolder);
+                // What is left of a launcher passed over (a debugger, an
+                // error reporter) is not the game's: the job's end ends it.
+                if (run.couldNotLoad || run.crashedAtStart) {
+                    break;
+                }
             }
         }
     }
-    // Without the job, or when its port failed, the launcher's own process
-    // is all that can be followed.
-    if (!haveCode) {
+    // Without the job, or when its port failed or lost the launcher's end,
+    // the launcher's own process is all that can be followed.
+    if (!launcherEnded) {
         WaitForSingleObject(launcher.get(), INFINITE);
-        GetExitCodeProcess(launcher.get(), &launcherCode);
-        run.exitCode = launcherCode;
-        run.couldNotLoad = isLoaderStatus(launcherCode);
-    }
-    if (run.couldNotLoad) {
-        run.error = launcherCode;
+        DWORD code = 0;
+        GetExitCodeProcess(launcher.get(), &code);
+        judgeLauncherEnd(run, launcher.get(), code, startedOthers, startedOfFolder);
+        if (!haveCode) {
+            run.exitCode = code;
+        }
     }
     return run;
 }

@@ -9,7 +9,7 @@
 #include "common/command_line.h"
 #include "common/encoding.h"
 #include "common/held_launcher.h"
-#include "common/path_compare.h"
+#include "common/launcher_family.h"
 #include "common/start_options.h"
 #include "common/publisher_keys.h"
 #include "common/sibling_executables.h"
@@ -65,9 +65,10 @@ int startInOrderAndWait(const std::vector<std::string>& candidates, const std::w
     const std::vector<Candidate> judged = judgeCandidates(candidates, selfPath);
     const ForwardedArguments forwarded = forwardedArguments(nullptr);
     if (!forwarded.split) {
+        reportUnsplitCommandLine();
         return 1;
     }
-    const std::wstring folder = normalizePathForCompare(installFolder) + L"\\";
+    const std::wstring folder = resolvedFolder(installFolder);
     std::vector<RefusedLauncher> refused;
     bool tried = false;
     DWORD lastError = 0;
@@ -81,31 +82,43 @@ int startInOrderAndWait(const std::vector<std::string>& candidates, const std::w
                 continue;
             }
         }
+        // A launcher after the first runs as itself: its hand-over must not
+        // go back to a newer one that could not start.
+        const bool triedBefore = tried;
+        const std::wstring commandLine = quoteCommandLineArg(launcher->path) + forwarded.text +
+                                         (tried ? std::wstring(L" ") + kSkipSelfUpdateFlagW : std::wstring());
         tried = true;
-        // Every launcher gets the same arguments.
-        const std::wstring commandLine = quoteCommandLineArg(launcher->path) + forwarded.text;
         LauncherRun run;
         run.error = ERROR_FILENAME_EXCED_RANGE;
         if (commandLine.size() <= kMaxCommandLineUnits) {
             run = runAndWait(launcher->path, commandLine, folder, held);
         }
         if (run.otherImage) {
+            // Ended before it ran: refused as pinning refuses, not tried.
+            tried = triedBefore;
             refused.push_back(otherImageRefusal(launcher->path));
             continue;
         }
-        if (run.created && !run.couldNotLoad) {
+        if (run.created && !run.couldNotLoad && !run.crashedAtStart) {
             reportRefusals(refused);
             return static_cast<int>(run.exitCode);
         }
         lastError = run.error;
-        writeDebugLine("fallback: %s %s 0x%08lX -- trying the next launcher", utf8Of(launcher->path).c_str(),
-                       run.created ? "could not load, status" : "could not be started, Windows error",
-                       static_cast<unsigned long>(run.error));
+        if (run.crashedAtStart) {
+            writeDebugLine("fallback: %s crashed at start, status 0x%08lX, after %lu ms -- trying the next launcher",
+                           utf8Of(launcher->path).c_str(), run.error, run.ranMs);
+        } else {
+            writeDebugLine("fallback: %s %s 0x%08lX -- trying the next launcher", utf8Of(launcher->path).c_str(),
+                           run.created ? "could not load, status" : "could not be started, Windows error",
+                           run.error);
+        }
     }
     reportRefusals(refused);
     if (!tried) {
+        writeDebugLine("start: no launcher %s -- not-found box", refused.empty() ? "found" : "passed pinning");
         showStartWarning(refused.empty() ? BoxText::LauncherNotFound : BoxText::NoSignedLauncher);
     } else {
+        writeDebugLine("start: no launcher ran, last error 0x%08lX -- could-not-start box", lastError);
         showCouldNotStart(lastError);
     }
     return 1;
@@ -152,6 +165,7 @@ int runStartFlow() {
     if (!keys.pinned) {
         const std::wstring chosen = selectNewestLauncher(candidates, selfPath);
         if (chosen.empty()) {
+            writeDebugLine("start: no launcher found -- not-found box");
             showStartWarning(BoxText::LauncherNotFound);
             return 1;
         }
@@ -173,6 +187,7 @@ int runStartFlow() {
         refused.push_back(otherImageRefusal(launcher->path));
     }
     reportRefusals(refused);
+    writeDebugLine("start: no launcher %s -- not-found box", refused.empty() ? "found" : "passed pinning");
     showStartWarning(refused.empty() ? BoxText::LauncherNotFound : BoxText::NoSignedLauncher);
     return 1;
 }

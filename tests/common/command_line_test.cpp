@@ -7,6 +7,7 @@
 #include <random>
 
 #include "common/command_line.h"
+#include "common/process_start.h"
 #include "support/test_support.h"
 
 using namespace kes;
@@ -52,6 +53,21 @@ INSTANTIATE_TEST_SUITE_P(
         QuoteCase{"TrailingBackslash", "aB", "QaBBQ"}, QuoteCase{"TwoTrailing", "aBB", "QaBBBBQ"},
         QuoteCase{"FolderPath", "c:BgamesB", "Qc:BgamesBBQ"}),
     RowName());
+
+// A start is tried again only after ERROR_INTERNAL_ERROR, and at most twice.
+TEST(ProcessStart, TriesAgainOnlyAfterTheInternalErrorAndTwiceAtMost) {
+    const struct {
+        DWORD error;
+        int failedTries;
+        bool again;
+    } rows[] = {{ERROR_INTERNAL_ERROR, 1, true},      {ERROR_INTERNAL_ERROR, 2, true},
+                {ERROR_INTERNAL_ERROR, 3, false},     {ERROR_FILE_NOT_FOUND, 1, false},
+                {ERROR_BAD_EXE_FORMAT, 1, false},     {ERROR_FILENAME_EXCED_RANGE, 1, false},
+                {ERROR_NOT_ENOUGH_MEMORY, 1, false}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(tryStartAgain(row.error, row.failedTries), row.again) << row.error << " after " << row.failedTries;
+    }
+}
 
 TEST(CommandLine, NonAsciiAndTabsPassThroughUnchanged) {
     EXPECT_EQ(quoteCommandLineArg(L"\x00E9\t\xD83D\xDE00"), L"\"\x00E9\t\xD83D\xDE00\"");

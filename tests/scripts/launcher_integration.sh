@@ -56,10 +56,11 @@ capture() {  # capture <file in the game folder> [arguments...]
 }
 # Whether Wine, under load, failed a process start with ERROR_INTERNAL_ERROR
 # (1359): the start program's box in a relay trace, the routine's log line, or
-# the capture tool's own failed start. The one failure that earns a second run.
+# the capture tool's own failed start; or Wine's loader failing to lay out a new
+# process. The one failure that earns a second run.
 wine_failed_start() {
     grep -q -e 'Call user32.MessageBoxW(.*Windows error: 1359' -e 'CreateProcess failed: GLE=1359' \
-        -e 'cannot start the program (Windows error 1359)'
+        -e 'cannot start the program (Windows error 1359)' -e 'failed to map the shared user data'
 }
 fail() {
     echo "FAIL: $*"

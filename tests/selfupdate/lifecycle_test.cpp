@@ -30,11 +30,12 @@ Names namesMatching(const std::wstring& folder, const wchar_t* pattern) {
 
 // Runs the probe placed in the folder under the capture tool; its printed
 // "result" code, with its log lines and output.
-int runProbe(const std::wstring& probe, const std::wstring& arguments, std::string& output) {
+int runProbe(const std::wstring& probe, const std::wstring& arguments, std::string& output,
+             const std::wstring& captureOptions = L"") {
     const std::wstring out = probe + L".out";
     const std::wstring capture = builtExe(L"kes-debug-capture");
-    const ProcessResult run = runProcess(capture, L"\"" + capture + L"\" \"" + probe + L"\" " + arguments, L"", 60000,
-                                         nullptr, out);
+    const ProcessResult run = runProcess(
+        capture, L"\"" + capture + L"\" " + captureOptions + L"\"" + probe + L"\" " + arguments, L"", 60000, nullptr, out);
     output = readFileBytes(out);
     DeleteFileW(out.c_str());
     EXPECT_TRUE(run.exited && run.exitCode == 0) << describe(run) << output;
@@ -43,18 +44,25 @@ int runProbe(const std::wstring& probe, const std::wstring& arguments, std::stri
 }
 
 // Holds a file open for reading without delete sharing, as a scanner does,
-// and lets go after `ms`.
+// until the event `letGo` is set (by the capture tool, when the landing says
+// that it found the file in use), or until it is destroyed: a release after a
+// time would race the start of a program under load.
 struct HeldFile {
     UniqueHandle handle;
+    UniqueHandle letGo;
     std::thread release;
-    HeldFile(const std::wstring& path, DWORD ms)
+    HeldFile(const std::wstring& path, const wchar_t* eventName)
         : handle(makeUniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                   nullptr, OPEN_EXISTING, 0, nullptr))),
-          release([this, ms] {
-              Sleep(ms);
+          letGo(CreateEventW(nullptr, TRUE, FALSE, eventName)),
+          release([this] {
+              WaitForSingleObject(letGo.get(), INFINITE);
               handle.reset();
           }) {}
-    ~HeldFile() { release.join(); }
+    ~HeldFile() {
+        SetEvent(letGo.get());
+        release.join();
+    }
 };
 
 std::string withMachine(std::string bytes, unsigned short machine) {
@@ -160,15 +168,19 @@ TEST_P(Landing, LeavesTheFolderWhole) {
     std::string output;
     int code = 0;
     {
+        // Held through the landing's first refusal: let go then when it
+        // has time enough to try again, else only once it has ended.
+        const std::wstring letGo = L"KesHeldStaging-" + std::to_wstring(GetCurrentProcessId());
         std::optional<HeldFile> held;
         if (row.before == Before::StaleStagingHeld) {
-            held.emplace(staging, 2000);
-            ASSERT_TRUE(held->handle) << GetLastError();
+            held.emplace(staging, letGo.c_str());
+            ASSERT_TRUE(held->handle && held->letGo) << GetLastError();
         }
+        const bool letGoAtRefusal = held && row.code != kBusy;
         code = runProbe(probe,
                         L"land \"" + download + L"\" \"" + row.fileName + L"\" " + std::to_wstring(row.retryMs) + L" " +
                             row.extra,
-                        output);
+                        output, letGoAtRefusal ? L"--set-when \"file in use\" " + letGo + L" " : L"");
     }
     EXPECT_EQ(code, row.code) << output;
 
@@ -311,7 +323,7 @@ TEST_P(Pruning, KeepsWhatItMust) {
     {
         std::optional<HeldFile> held;
         if (row.holdTwo) {
-            held.emplace(game.dir + L"\\L-2.0.exe", 3000);
+            held.emplace(game.dir + L"\\L-2.0.exe", nullptr);
         }
         removed = runProbe(probe, L"prune " + std::to_wstring(row.keep), output);
     }

@@ -348,6 +348,7 @@ struct WaitCase {
     double atMostSeconds = 15;
     const wchar_t* start = L"KestrelwoodStart_waits";
     const wchar_t* survivor = nullptr;  // still running once the start program has ended
+    const wchar_t* runsAsItself = nullptr;  // the one started whose arguments end with the skip flag
 };
 void PrintTo(const WaitCase& row, std::ostream* os) { *os << row.name; }
 
@@ -399,6 +400,13 @@ TEST_P(StartWaits, ForTheTreeAndPassesItsCodeThrough) {
               row.started);
     const std::vector<std::wstring> survivors =
         row.survivor ? std::vector<std::wstring>{game.dir + L"\\" + row.survivor} : std::vector<std::wstring>{};
+    for (const std::wstring& name : row.started) {
+        const auto record = waitForLaunchRecord(game.dir + L"\\" + name);
+        ASSERT_TRUE(record.has_value());
+        EXPECT_EQ(!record->args.empty() && record->args.back() == L"--no-self-update-scan",
+                  row.runsAsItself != nullptr && name == row.runsAsItself)
+            << narrow(name) << ": " << narrow(record->commandLine);
+    }
     EXPECT_EQ(runningIn(game.dir + L"\\"), survivors) << "a process of the game outlived the wait, or did not";
     for (int waited = 0; waited < 100 && !runningIn(game.dir + L"\\").empty(); ++waited) {
         Sleep(100);
@@ -425,18 +433,42 @@ INSTANTIATE_TEST_SUITE_P(
         // with the same arguments.
         WaitCase{"TheNextWhenTheNewestCannotLoad",
                  {{L"fx_missing_dll_9_0_0_0", L"L90.exe"}, {L"fx_family_1_0_0_0", L"L10.exe"}}, L"--exit 7", 7,
-                 {L"L10.exe"}},
+                 {L"L10.exe"}, 0, 15, L"KestrelwoodStart_waits", nullptr, L"L10.exe"},
         WaitCase{"NoneLoads", {{L"fx_missing_dll_9_0_0_0", L"L90.exe"}}, L"--exit 7", 1, {}},
+        // The one it falls back to runs the hand-over: it runs as itself, not
+        // handing back to the newest.
+        WaitCase{"AFallbackRunsAsItself", {{L"fx_missing_dll_9_0_0_0", L"L90.exe"}, {L"ref_2_0_0_0", L"L20.exe"}},
+                 L"", 0, {L"L20.exe"}, 0, 15, L"KestrelwoodStart_waits", nullptr, L"L20.exe"},
+        // One that crashes at start is passed over as one that cannot load;
+        // one that crashes later, or once it has started a game's process,
+        // has run: its code, no fallback; so has one that started a process
+        // and ends with a loader status.
+        // (a helper from elsewhere, such as an error reporter, does not count).
+        WaitCase{"TheNextWhenTheNewestCrashesAtOnce",
+                 {{L"fx_family_5_0_0_0", L"L50.exe"}, {L"fx_family_1_0_0_0", L"L10.exe"}},
+                 L"--exit 7 --crash-as L50.exe --child \"{out}\\Helper.exe\" --sleep 300", 7,
+                 {L"L10.exe", L"L50.exe"}, 0, 15, L"KestrelwoodStart_waits", nullptr, L"L10.exe"},
+        WaitCase{"NoFallbackForACrashAfterTwelveSeconds",
+                 {{L"fx_family_5_0_0_0", L"L50.exe"}, {L"fx_family_1_0_0_0", L"L10.exe"}},
+                 L"--crash-as L50.exe --sleep 12000", 0xC0000005, {L"L50.exe"}, 12, 40},
+        WaitCase{"NoFallbackForACrashOnceTheGameRuns",
+                 {{L"fx_family_5_0_0_0", L"L50.exe"}, {L"fx_family_1_0_0_0", L"L10.exe"},
+                  {L"fx_other_family", L"Game.exe"}},
+                 L"--crash-as L50.exe --child \"{dir}\\Game.exe\" --sleep 800 --exit 9", 9, {L"Game.exe", L"L50.exe"},
+                 0.7},
+        WaitCase{"NoFallbackForALoaderStatusOnceItStartedAProcess",
+                 {{L"fx_family_5_0_0_0", L"L50.exe"}, {L"fx_family_1_0_0_0", L"L10.exe"}},
+                 L"--exit 3221225781 --child \"{out}\\Helper.exe\" --sleep 300", 0xC0000135, {L"L50.exe"}},
         // The newest cannot be started at all (CreateProcessW refuses it).
         WaitCase{"TheNextWhenTheNewestCannotBeStarted",
                  {{L"fx_refused_by_loader_5_0_0_0", L"L50.exe"}, {L"fx_missing_dll_9_0_0_0", L"L90.exe"},
                   {L"fx_family_1_0_0_0", L"L10.exe"}},
-                 L"--exit 7", 7, {L"L10.exe"}},
+                 L"--exit 7", 7, {L"L10.exe"}, 0, 15, L"KestrelwoodStart_waits", nullptr, L"L10.exe"},
         // Pinned: the next one that passes, never an unsigned one.
         WaitCase{"PinnedTheNextSigned",
                  {{L"fx_signed_missing_dll_9_0_0_0", L"L90.exe"}, {L"fx_family_2_0_0_0", L"L20.exe"},
                   {L"fx_signed_1_0_0_0", L"L10.exe"}},
-                 L"--exit 7", 7, {L"L10.exe"}, 0, 15, L"KestrelwoodStart_waits_pinned"},
+                 L"--exit 7", 7, {L"L10.exe"}, 0, 15, L"KestrelwoodStart_waits_pinned", nullptr, L"L10.exe"},
         WaitCase{"PinnedNeverAnUnsignedOlder",
                  {{L"fx_signed_missing_dll_9_0_0_0", L"L90.exe"}, {L"fx_family_1_0_0_0", L"L10.exe"}}, L"--exit 7", 1,
                  {}, 0, 15, L"KestrelwoodStart_waits_pinned"},
@@ -452,17 +484,43 @@ INSTANTIATE_TEST_SUITE_P(
                  L"--sleep 500 --exit 6", 1, {}, 0, 15, L"KestrelwoodStart_waits_pinned"}),
     RowName());
 
+// The port of the start program's job, taken out of it: the one handle of
+// the process on which a time-out of no length waits instead of failing.
+UniqueHandle portOf(HANDLE process) {
+    for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+        HANDLE copy = nullptr;
+        if (DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS)) {
+            UniqueHandle candidate(copy);
+            DWORD count = 0;
+            ULONG_PTR key = 0;
+            LPOVERLAPPED detail = nullptr;
+            if (GetQueuedCompletionStatus(copy, &count, &key, &detail, 0) || GetLastError() == WAIT_TIMEOUT) {
+                return candidate;
+            }
+        }
+    }
+    return nullptr;
+}
+
 // Ended from outside (a launcher tool's Stop), the start program takes the
 // game's whole tree with it; started inside a job of its own, as such a tool
-// may start it, it still waits and passes the code through.
+// may start it, it still waits and passes the code through; and when the
+// job's messages are lost (here taken from its port while it is suspended),
+// it still ends once the tree has, with the launcher's code.
 TEST(StartProgram, WaitingInAJobAndEndedFromOutside) {
-    for (const bool terminate : {false, true}) {
-        GameFolder game(terminate ? L"terminated" : L"in a job");
+    enum { InAJob, Terminated, MessagesLost };
+    for (const int mode : {InAJob, Terminated, MessagesLost}) {
+        const bool terminate = mode == Terminated;
+        GameFolder game(terminate ? L"terminated" : mode == InAJob ? L"in a job" : L"messages lost");
         writeFileOrFail(game.start, readFileBytes(builtExe(L"KestrelwoodStart_waits")));
         game.place({L"fx_family_1_0_0_0", L"L10.exe"});
         game.place({L"fx_other_family", L"Game.exe"});
         const UniqueHandle outer(CreateJobObjectW(nullptr, nullptr));
         ASSERT_TRUE(outer);
+        const std::wstring holdName = L"KesFixtureHold-lost-" + std::to_wstring(GetCurrentProcessId());
+        const UniqueHandle hold(CreateEventW(nullptr, TRUE, FALSE, holdName.c_str()));
+        SetEnvironmentVariableW(L"KES_FIXTURE_HOLD", mode == MessagesLost ? holdName.c_str() : nullptr);
         std::wstring commandLine = L"\"" + game.start + L"\" --exit 3 --child \"" + game.dir +
                                    L"\\Game.exe\" --sleep " + (terminate ? L"20000" : L"300") + L" --exit 8";
         STARTUPINFOW startup{};
@@ -471,6 +529,7 @@ TEST(StartProgram, WaitingInAJobAndEndedFromOutside) {
         ASSERT_TRUE(CreateProcessW(game.start.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
                                    nullptr, game.dir.c_str(), &startup, &created))
             << GetLastError();
+        SetEnvironmentVariableW(L"KES_FIXTURE_HOLD", nullptr);
         const UniqueHandle process(created.hProcess);
         const UniqueHandle thread(created.hThread);
         ASSERT_TRUE(AssignProcessToJobObject(outer.get(), process.get())) << GetLastError();
@@ -482,10 +541,27 @@ TEST(StartProgram, WaitingInAJobAndEndedFromOutside) {
                 << "the start program did not wait for the game";
             TerminateProcess(process.get(), 77);
         }
+        if (mode == MessagesLost) {
+            // The launcher holds until the start program is suspended; every
+            // message after that, to the last, is taken here.
+            ASSERT_TRUE(waitForLaunchRecord(game.dir + L"\\L10.exe").has_value());
+            SuspendThread(thread.get());
+            const UniqueHandle port = portOf(process.get());
+            SetEvent(hold.get());
+            DWORD message = 0;
+            ULONG_PTR key = 0;
+            LPOVERLAPPED detail = nullptr;
+            while (port && GetQueuedCompletionStatus(port.get(), &message, &key, &detail, 20000) &&
+                   message != JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) {
+            }
+            ResumeThread(thread.get());
+            ASSERT_TRUE(port) << "no port found in the start program";
+            ASSERT_EQ(message, static_cast<DWORD>(JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO));
+        }
         ASSERT_EQ(WaitForSingleObject(process.get(), 15000), static_cast<DWORD>(WAIT_OBJECT_0));
         DWORD code = 0;
         GetExitCodeProcess(process.get(), &code);
-        EXPECT_EQ(code, terminate ? 77u : 8u);
+        EXPECT_EQ(code, terminate ? 77u : mode == InAJob ? 8u : 3u);
         for (int waited = 0; waited < 50 && !runningIn(game.dir + L"\\").empty(); ++waited) {
             Sleep(100);
         }

@@ -11,7 +11,7 @@
 
 #include "common/encoding.h"
 #include "common/win_owners.h"
-#include "process_retry.h"
+#include "common/process_start.h"
 
 namespace kes::test {
 
@@ -73,7 +73,20 @@ std::wstring freshScratchDir(const std::wstring& leaf) {
     // of the checkout, so that no test folder comes near MAX_PATH.
     const std::wstring root = L"C:\\kes-scratch";
     CreateDirectoryW(root.c_str(), nullptr);
-    std::wstring dir = root + L"\\" + name;
+    WIN32_FIND_DATAW entry;
+    const UniqueFind earlier = makeUniqueFind(FindFirstFileW((root + L"\\" + name + L"-*").c_str(), &entry));
+    for (BOOL more = earlier != nullptr; more; more = FindNextFileW(earlier.get(), &entry)) {
+        const wchar_t* digits = entry.cFileName + name.size() + 1;
+        wchar_t* end = nullptr;
+        const auto owner = static_cast<DWORD>(std::wcstoul(digits, &end, 10));
+        DWORD code = 0;
+        const UniqueHandle running(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner));
+        if (end != digits && *end == L'\0' &&
+            (!running || (GetExitCodeProcess(running.get(), &code) && code != STILL_ACTIVE))) {
+            removeTree(root + L"\\" + entry.cFileName);
+        }
+    }
+    std::wstring dir = root + L"\\" + name + L"-" + std::to_wstring(GetCurrentProcessId());
     removeTree(dir);
     EXPECT_TRUE(CreateDirectoryW(dir.c_str(), nullptr)) << "cannot create " << narrow(dir);
     if (!leaf.empty()) {
@@ -192,7 +205,8 @@ bool wineFailedAStart(const std::string& output) {
         }
     }
     return output.find("CreateProcess failed: GLE=1359") != std::string::npos ||
-           output.find("cannot start the program (Windows error 1359)") != std::string::npos;
+           output.find("cannot start the program (Windows error 1359)") != std::string::npos ||
+           output.find("failed to map the shared user data") != std::string::npos;
 }
 
 namespace {

@@ -45,7 +45,10 @@ std::wstring builtExe(const std::wstring& name);
 // programs, so that Wine cannot start a 32-bit launcher.
 bool hostRuns32BitPrograms();
 
-// A fresh, empty folder under C:\kes-scratch for the running test.
+// A fresh, empty folder under C:\kes-scratch for the running test, named after
+// the test and this process: another run of the same test at the same time
+// (a second build's or a mutant's run in this prefix) has a folder of its
+// own. Folders that runs which have ended left behind are removed first.
 std::wstring freshScratchDir(const std::wstring& leaf = L"");
 
 // A built file and the name it is given in a test's folder.
@@ -95,7 +98,9 @@ ProcessResult runProcess(const std::wstring& exe, const std::wstring& commandLin
 // Whether Wine, under load, failed a process start with ERROR_INTERNAL_ERROR
 // (1359), the one failure that earns a second run, as the output shows it: the
 // start program's message box in a relay trace, the routine's log line, or the
-// capture tool's own failed start.
+// capture tool's own failed start; or Wine's loader failing to lay out a new
+// process's address space ("failed to map the shared user data"), which ends
+// that process with 1 before its first instruction.
 bool wineFailedAStart(const std::string& output);
 
 // Runs a start program (application `start`) with its message boxes traced.

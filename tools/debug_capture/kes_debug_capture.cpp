@@ -3,7 +3,8 @@
 // debug-output viewer receives them. Exits with the program's exit code.
 //
 //   kes-debug-capture [--framed] [--children] [--out file] [--argv0 text]
-//                     [--delete-when text file] program [arguments...]
+//                     [--delete-when text file] [--set-when text event]
+//                     program [arguments...]
 //
 //   --framed      print each write as "<byte count>:<bytes>" and a line feed, so
 //                 that separate writes can be told apart
@@ -17,6 +18,9 @@
 //                 contains `text`, before the program goes on: a debuggee
 //                 stands still while its debugger handles the write, so a file
 //                 can be made to vanish at an exact point of the program
+//   --set-when text event
+//                 set the named event at the same point, so that another
+//                 process can act there (a test that holds a file lets go)
 #include <windows.h>
 
 #include <fcntl.h>
@@ -29,7 +33,7 @@
 #include "common/command_line.h"
 #include "common/encoding.h"
 #include "common/win_owners.h"
-#include "process_retry.h"
+#include "common/process_start.h"
 
 namespace {
 
@@ -40,6 +44,8 @@ struct Options {
     const wchar_t* out = nullptr;
     std::string deleteWhen;  // UTF-8, as the program writes it
     const wchar_t* deleteFile = nullptr;
+    std::string setWhen;
+    const wchar_t* setEvent = nullptr;
     int programIndex = 0;  // index of the program in argv; 0 when missing
 };
 
@@ -59,6 +65,10 @@ Options parseOptions(int argc, wchar_t** argv) {
             const std::wstring text = argv[++i];
             options.deleteWhen = kes::wideToUtf8(text.data(), text.size());
             options.deleteFile = argv[++i];
+        } else if (arg == L"--set-when" && i + 2 < argc) {
+            const std::wstring text = argv[++i];
+            options.setWhen = kes::wideToUtf8(text.data(), text.size());
+            options.setEvent = argv[++i];
         } else {
             options.programIndex = i;
             break;
@@ -154,6 +164,13 @@ DWORD pumpDebugEvents(const Options& options, const PROCESS_INFORMATION& process
                 } else {
                     writeOut(output, text);
                 }
+                if (options.setEvent != nullptr && text.find(options.setWhen) != std::string::npos) {
+                    const kes::UniqueHandle set(OpenEventW(EVENT_MODIFY_STATE, FALSE, options.setEvent));
+                    if (!set || !SetEvent(set.get())) {
+                        std::fprintf(stderr, "kes-debug-capture: cannot set %ls (Windows error %lu)\n",
+                                     options.setEvent, GetLastError());
+                    }
+                }
                 if (options.deleteFile != nullptr && !deleted && text.find(options.deleteWhen) != std::string::npos) {
                     deleted = true;
                     if (!DeleteFileW(options.deleteFile)) {
@@ -191,7 +208,8 @@ int wmain(int argc, wchar_t** argv) {
     const Options options = parseOptions(argc, argv);
     if (options.programIndex == 0) {
         std::fputs("usage: kes-debug-capture [--framed] [--children] [--out file] [--argv0 text]\n"
-                   "                         [--delete-when text file] program [arguments...]\n",
+                   "                         [--delete-when text file] [--set-when text event] program "
+                   "[arguments...]\n",
                    stderr);
         return 2;
     }

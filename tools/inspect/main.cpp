@@ -22,6 +22,7 @@
 #include "common/app_identity.h"
 #include "common/command_line.h"
 #include "common/encoding.h"
+#include "common/held_launcher.h"
 #include "common/launcher_family.h"
 #include "common/launcher_judgement.h"
 #include "common/machine_support.h"
@@ -500,7 +501,7 @@ std::string namesJson(const std::vector<std::string>& names) {
 
 void printJson(const Place& place, const std::vector<FileReport>& files, const std::string& chosen,
                const std::string& commandLine, const kes::PublisherKeys& keys, bool waits,
-               const std::vector<std::string>& languages) {
+               const std::vector<std::wstring>& order, const std::vector<std::string>& languages) {
     std::printf("{\n  \"folder\": %s,\n  \"startProgram\": %s,\n  \"identity\": %s,\n  \"publisherKeys\": %s,"
                 "\n  \"waits\": %s,\n  \"files\": [",
                 jsonString(utf8(place.folder)).c_str(), jsonString(utf8(place.startProgram)).c_str(),
@@ -515,14 +516,19 @@ void printJson(const Place& place, const std::vector<FileReport>& files, const s
                     f.versioned ? jsonString(f.launcherId).c_str() : "null", jsonString(f.verdict).c_str(),
                     jsonString(f.note).c_str(), jsonString(f.signature).c_str());
     }
-    std::printf("\n  ],\n  \"chosen\": %s,\n  \"commandLine\": %s,\n  \"languages\": %s\n}\n",
+    std::string tried = waits ? "[" : "null";
+    for (std::size_t i = 0; waits && i < order.size(); ++i) {
+        tried += (i == 0 ? "" : ", ") + jsonString(utf8(order[i]));
+    }
+    std::printf("\n  ],\n  \"chosen\": %s,\n  \"commandLine\": %s,\n  \"tryOrder\": %s,\n  \"languages\": %s\n}\n",
                 chosen.empty() ? "null" : jsonString(chosen).c_str(),
-                chosen.empty() ? "null" : jsonString(commandLine).c_str(), namesJson(languages).c_str());
+                chosen.empty() ? "null" : jsonString(commandLine).c_str(), (waits ? tried + "]" : tried).c_str(),
+                namesJson(languages).c_str());
 }
 
 void printText(const Place& place, const std::vector<FileReport>& files, const std::string& chosen,
                const std::string& commandLine, const kes::PublisherKeys& keys, bool startProgramReadable, bool waits,
-               const std::vector<std::string>& languages) {
+               const std::vector<std::wstring>& order, const std::vector<std::string>& languages) {
     // What an installer writes into a shortcut's System.AppUserModel.ID, so
     // that the start program's and the launchers' windows group with it.
     std::printf("Folder: %s\nIdentity: %s\n", utf8(place.folder).c_str(),
@@ -564,7 +570,32 @@ void printText(const Place& place, const std::vector<FileReport>& files, const s
     }
     std::printf("\nKestrelwoodStart.exe here would start %s\nwith the command line %s, followed by the player's "
                 "arguments, each quoted.\n",
-                chosen.c_str(), commandLine.c_str());
+                chosen.c_str(), commandLine.c_str());    if (!waits) {
+        return;
+    }
+    std::printf("\nIt tries the launchers in this order, the next when one cannot be started, cannot load or "
+                "crashes at start:\n");
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        std::printf("  %zu. %s  (%s)\n", i + 1, utf8(order[i]).c_str(),
+                    i == 0 ? "first: the player's arguments"
+                           : "the player's arguments, then " KES_SKIP_SELF_UPDATE_FLAG);
+    }
+}
+
+// The launchers in the order in which the waiting start program would try
+// them until one runs: the selection's order; with pinning, only those whose
+// signature passes now. The first gets the player's arguments, each after it
+// the skip flag too.
+std::vector<std::wstring> tryOrder(const std::vector<kes::Candidate>& judged, const kes::PublisherKeys& keys) {
+    std::vector<std::wstring> order;
+    for (const kes::Candidate* launcher = kes::nextLauncher(judged, nullptr); launcher != nullptr;
+         launcher = kes::nextLauncher(judged, launcher)) {
+        kes::UniqueHandle held;
+        if (!keys.pinned || kes::holdAndCheckLauncher(*launcher, keys, held).verdict == kes::PublisherVerdict::Passed) {
+            order.push_back(launcher->path);
+        }
+    }
+    return order;
 }
 
 // The start program's version block as the start program itself reads it,
@@ -682,11 +713,13 @@ int wmain(int argc, wchar_t** argv) {
     }
     const std::string chosenText = utf8(chosen);
     const std::string commandLine = chosen.empty() ? "" : utf8(kes::quoteCommandLineArg(chosen));
+    const bool waits = kes::waitsForLauncher(startBlock);
+    const std::vector<std::wstring> order =
+        waits && startProgramReadable ? tryOrder(judged, keys) : std::vector<std::wstring>();
     if (options.json) {
-        printJson(place, files, chosenText, commandLine, keys, kes::waitsForLauncher(startBlock),
-                  startProgramLanguages(place.startProgram));
+        printJson(place, files, chosenText, commandLine, keys, waits, order, startProgramLanguages(place.startProgram));
     } else {
-        printText(place, files, chosenText, commandLine, keys, startProgramReadable, kes::waitsForLauncher(startBlock),
+        printText(place, files, chosenText, commandLine, keys, startProgramReadable, waits, order,
                   startProgramLanguages(place.startProgram));
     }
     return chosen.empty() ? 1 : 0;

@@ -17,4 +17,10 @@ inline bool isLauncherFamilyId(const std::string& id) {
     return id.size() == kLauncherFamilyIdLength && id.compare(0, id.size(), kLauncherFamilyId) == 0;
 }
 
+// The argument that ends a hand-over, and that the waiting start program adds
+// for each launcher it falls back to: a launcher started with it runs as
+// itself and does not hand over again.
+inline constexpr char kSkipSelfUpdateFlag[] = KES_SKIP_SELF_UPDATE_FLAG;
+inline constexpr wchar_t kSkipSelfUpdateFlagW[] = L"" KES_SKIP_SELF_UPDATE_FLAG;
+
 }  // namespace kes

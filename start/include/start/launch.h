@@ -1,11 +1,11 @@
 // Starting the chosen launcher and reporting a failed start.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace kes {
-
-#include <windows.h>
 
 // Starts the launcher with every argument of this process forwarded, re-quoted.
 // Returns 0 when the process was created, 1 otherwise (after telling the user
@@ -20,5 +20,10 @@ int launchLauncher(const std::wstring& chosenPath, HANDLE held = nullptr);
 // The "could not start" box with the Windows error (or the loader's status)
 // in decimal.
 void showCouldNotStart(unsigned long error);
+
+// The debug line for a command line of its own that the start program cannot
+// split (shell32 missing, or out of memory), with the last error: it then ends
+// with 1 and no box.
+void reportUnsplitCommandLine();
 
 }  // namespace kes

@@ -1,22 +1,25 @@
-#include "process_retry.h"
+#include "common/process_start.h"
 
 namespace kes {
+
+bool tryStartAgain(DWORD error, int failedTries) {
+    return error == ERROR_INTERNAL_ERROR && failedTries < 3;
+}
 
 BOOL createProcessRetrying(const wchar_t* application, wchar_t* commandLine, BOOL inheritHandles, DWORD flags,
                            void* environment, const wchar_t* currentDirectory, STARTUPINFOW* startup,
                            PROCESS_INFORMATION* process) {
-    constexpr int kAttempts = 5;
-    for (int attempt = 1;; ++attempt) {
+    for (int failedTries = 1;; ++failedTries) {
         if (CreateProcessW(application, commandLine, nullptr, nullptr, inheritHandles, flags, environment,
                            currentDirectory, startup, process)) {
             return TRUE;
         }
         const DWORD error = GetLastError();
-        if (error != ERROR_INTERNAL_ERROR || attempt == kAttempts) {
+        if (!tryStartAgain(error, failedTries)) {
             SetLastError(error);
             return FALSE;
         }
-        Sleep(200 * attempt);
+        Sleep(kStartRetryPauseMs);
     }
 }
 
