@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "common/resolved_path.h"
+
 namespace kes {
 
 namespace {
@@ -12,16 +14,6 @@ namespace {
 UniqueHandle openHeldForStart(const std::wstring& path) {
     return makeUniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-}
-
-// Room for a final path: "\\?\" and a path that a launcher may be started by.
-constexpr DWORD kPathUnits = 1024;
-
-// The platform's own name for what a handle holds, links resolved: its
-// length in `path`, or 0 when it has none that fits.
-DWORD finalPathOf(HANDLE handle, wchar_t* path) {
-    const DWORD length = GetFinalPathNameByHandleW(handle, path, kPathUnits, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    return length < kPathUnits ? length : 0;
 }
 
 // Whether the held file is the folder's own entry of the name it was judged
@@ -39,24 +31,21 @@ bool isPlainFileAt(HANDLE held, const std::wstring& path) {
     // npos + 1 is 0: a path without a folder.
     const std::size_t name = path.find_last_of(L"\\/") + 1;
     const std::size_t nameLength = path.size() - name;
-    wchar_t expected[kPathUnits];
-    wchar_t actual[kPathUnits];
-    if (name == 0 || name >= kPathUnits) {
+    wchar_t expected[kFinalPathUnits];
+    wchar_t actual[kFinalPathUnits];
+    if (name == 0 || name >= kFinalPathUnits) {
         return false;
     }
     // The folder with its separator, which also opens a drive's root.
     path.copy(expected, name);
     expected[name] = L'\0';
-    const UniqueHandle folder = makeUniqueFileHandle(CreateFileW(expected, FILE_READ_ATTRIBUTES,
-                                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                                                 nullptr));
+    const UniqueHandle folder = openToResolve(expected);
     DWORD length = folder ? finalPathOf(folder.get(), expected) : 0;
     const DWORD actualLength = finalPathOf(held, actual);
-    // "\\?\C:\" ends in a separator, "\\?\C:\Games" does not.
-    if (length == 0 || actualLength == 0 || length + 1 + nameLength >= kPathUnits) {
+    if (length == 0 || actualLength == 0 || length + 1 + nameLength >= kFinalPathUnits) {
         return false;
     }
+    // "\\?\C:\" ends in a separator, "\\?\C:\Games" does not.
     if (expected[length - 1] != L'\\') {
         expected[length++] = L'\\';
     }
@@ -110,19 +99,12 @@ bool keepsPublisherKeys(const PublisherKeys& launcher, const PublisherKeys& call
 }
 
 bool runsHeldFile(HANDLE process, HANDLE held) {
-    wchar_t image[kPathUnits];
-    DWORD length = kPathUnits;
-    if (!QueryFullProcessImageNameW(process, 0, image, &length)) {
-        return false;
-    }
-    const UniqueHandle opened = makeUniqueFileHandle(
-        CreateFileW(image, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    BY_HANDLE_FILE_INFORMATION running{};
+    const UniqueHandle running = openProcessImage(process);
+    BY_HANDLE_FILE_INFORMATION image{};
     BY_HANDLE_FILE_INFORMATION checked{};
-    return opened && GetFileInformationByHandle(opened.get(), &running) && GetFileInformationByHandle(held, &checked) &&
-           running.dwVolumeSerialNumber == checked.dwVolumeSerialNumber &&
-           running.nFileIndexHigh == checked.nFileIndexHigh && running.nFileIndexLow == checked.nFileIndexLow;
+    return running && GetFileInformationByHandle(running.get(), &image) && GetFileInformationByHandle(held, &checked) &&
+           image.dwVolumeSerialNumber == checked.dwVolumeSerialNumber && image.nFileIndexHigh == checked.nFileIndexHigh &&
+           image.nFileIndexLow == checked.nFileIndexLow;
 }
 
 }  // namespace kes

@@ -5,6 +5,7 @@
 
 #include "common/held_launcher.h"
 #include "common/process_start.h"
+#include "common/resolved_path.h"
 #include "start/debug_output.h"
 
 namespace kes {
@@ -45,33 +46,15 @@ struct Members {
     }
 };
 
-// The final path of an open file or folder, as the platform resolves it
-// (junctions, mapped and substituted drives, short names). Empty on failure.
-std::wstring finalPathOf(HANDLE file) {
-    wchar_t path[MAX_PATH * 4];
-    const DWORD length = GetFinalPathNameByHandleW(file, path, MAX_PATH * 4, FILE_NAME_NORMALIZED);
-    return length > 0 && length < MAX_PATH * 4 ? std::wstring(path, length) : std::wstring();
-}
-
-UniqueHandle openForPath(const wchar_t* path, DWORD flags) {
-    return makeUniqueFileHandle(CreateFileW(path, FILE_READ_ATTRIBUTES,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_EXISTING, flags, nullptr));
-}
-
 // Whether the process's image, by its own final path, lies in or under the
 // folder (a final path ending in '\'); no when either cannot be resolved.
 bool liesIn(HANDLE process, const std::wstring& folder) {
-    wchar_t image[MAX_PATH * 4];
-    DWORD length = MAX_PATH * 4;
-    if (folder.empty() || !QueryFullProcessImageNameW(process, 0, image, &length)) {
-        return false;
-    }
-    const UniqueHandle file = openForPath(image, 0);
-    const std::wstring resolved = file ? finalPathOf(file.get()) : std::wstring();
+    const UniqueHandle file = folder.empty() ? UniqueHandle() : openProcessImage(process);
+    wchar_t resolved[kFinalPathUnits];
+    const DWORD length = file ? finalPathOf(file.get(), resolved) : 0;
     const auto prefix = static_cast<int>(folder.size());
-    return resolved.size() > folder.size() &&
-           CompareStringOrdinal(resolved.c_str(), prefix, folder.c_str(), prefix, TRUE) == CSTR_EQUAL;
+    return length > folder.size() &&
+           CompareStringOrdinal(resolved, prefix, folder.c_str(), prefix, TRUE) == CSTR_EQUAL;
 }
 
 // A job whose processes end when its last handle closes (when the start
@@ -146,17 +129,16 @@ bool isExceptionStatus(DWORD code) {
 }
 
 std::wstring resolvedFolder(const std::wstring& folder) {
-    const UniqueHandle handle = openForPath(folder.c_str(), FILE_FLAG_BACKUP_SEMANTICS);
-    std::wstring resolved = handle ? finalPathOf(handle.get()) : std::wstring();
-    if (!handle || resolved.empty()) {
+    const UniqueHandle handle = openToResolve(folder.c_str());
+    wchar_t path[kFinalPathUnits];
+    const DWORD length = handle ? finalPathOf(handle.get(), path) : 0;
+    if (length == 0) {
         writeDebugLine("folder: cannot be resolved (Windows error %lu) -- no process counts as the game's",
                        GetLastError());
         return {};
     }
-    if (resolved.back() != L'\\') {
-        resolved.push_back(L'\\');
-    }
-    return resolved;
+    // "\\?\R:\" ends in a separator, "\\?\C:\Games\K" does not.
+    return std::wstring(path, length) + (path[length - 1] == L'\\' ? L"" : L"\\");
 }
 
 LauncherRun runAndWait(const std::wstring& path, std::wstring commandLine, const std::wstring& folder,

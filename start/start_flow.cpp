@@ -56,19 +56,20 @@ RefusedLauncher otherImageRefusal(const std::wstring& path) {
     return refusal;
 }
 
-// The start program that stays with the game: the launchers in the
-// selection's order (with pinning, those that pass, each held until it has
-// started), each started and waited for until one has run; the next one
-// only when one cannot be started or cannot load.
-int startInOrderAndWait(const std::vector<std::string>& candidates, const std::wstring& selfPath,
-                        const std::wstring& installFolder, const PublisherKeys& keys) {
+// The launchers in the selection's order (with pinning, those that pass,
+// each held until its process is known to run the held file). The start
+// program that ends at once ends with the first that is created; the one
+// that stays with the game waits for each until one has run, and tries the
+// next only when one cannot be started, cannot load or crashes at start.
+int startInOrder(const std::vector<std::string>& candidates, const std::wstring& selfPath,
+                 const std::wstring& installFolder, const PublisherKeys& keys, bool waits) {
     const std::vector<Candidate> judged = judgeCandidates(candidates, selfPath);
     const ForwardedArguments forwarded = forwardedArguments(nullptr);
     if (!forwarded.split) {
         reportUnsplitCommandLine();
         return 1;
     }
-    const std::wstring folder = resolvedFolder(installFolder);
+    const std::wstring folder = waits ? resolvedFolder(installFolder) : std::wstring();
     std::vector<RefusedLauncher> refused;
     bool tried = false;
     DWORD lastError = 0;
@@ -81,6 +82,15 @@ int startInOrderAndWait(const std::vector<std::string>& candidates, const std::w
                 refused.push_back({launcher->path, check});
                 continue;
             }
+        }
+        if (!waits) {
+            const int started = launchLauncher(launcher->path, held.get());
+            if (started != kNotTheHeldFile) {
+                reportRefusals(refused);
+                return started;
+            }
+            refused.push_back(otherImageRefusal(launcher->path));
+            continue;
         }
         // A launcher after the first runs as itself: its hand-over must not
         // go back to a newer one that could not start.
@@ -159,37 +169,7 @@ int runStartFlow() {
 
     const std::string installFolderUtf8 = wideToUtf8(installFolder.data(), installFolder.size());
     const std::vector<std::string> candidates = listSiblingExecutables(installFolderUtf8);
-    if (waitsForLauncher(own.block)) {
-        return startInOrderAndWait(candidates, selfPath, installFolder, keys);
-    }
-    if (!keys.pinned) {
-        const std::wstring chosen = selectNewestLauncher(candidates, selfPath);
-        if (chosen.empty()) {
-            writeDebugLine("start: no launcher found -- not-found box");
-            showStartWarning(BoxText::LauncherNotFound);
-            return 1;
-        }
-        return launchLauncher(chosen);
-    }
-    // Pinned: only a launcher signed with one of the keys, held open from its
-    // judgement until its process runs; one whose process turns out to run
-    // another file is ended and passed over.
-    const std::vector<Candidate> judged = judgeCandidates(candidates, selfPath);
-    std::vector<RefusedLauncher> refused;
-    UniqueHandle held;
-    for (const Candidate* launcher = nextPublishedLauncher(judged, nullptr, keys, held, refused); launcher != nullptr;
-         launcher = nextPublishedLauncher(judged, launcher, keys, held, refused)) {
-        const int started = launchLauncher(launcher->path, held.get());
-        if (started != kNotTheHeldFile) {
-            reportRefusals(refused);
-            return started;
-        }
-        refused.push_back(otherImageRefusal(launcher->path));
-    }
-    reportRefusals(refused);
-    writeDebugLine("start: no launcher %s -- not-found box", refused.empty() ? "found" : "passed pinning");
-    showStartWarning(refused.empty() ? BoxText::LauncherNotFound : BoxText::NoSignedLauncher);
-    return 1;
+    return startInOrder(candidates, selfPath, installFolder, keys, waitsForLauncher(own.block));
 }
 
 }  // namespace kes
