@@ -50,7 +50,10 @@ bool isPlainFileAt(HANDLE held, const std::wstring& path) {
         expected[length++] = L'\\';
     }
     length += static_cast<DWORD>(path.copy(expected + length, nameLength, name));
-    return CompareStringOrdinal(expected, static_cast<int>(length), actual, static_cast<int>(actualLength), TRUE) ==
+    // Case counts: the listing and the final path both give the name as it
+    // is stored, and a link to a file whose name differs only in case is a
+    // link too.
+    return CompareStringOrdinal(expected, static_cast<int>(length), actual, static_cast<int>(actualLength), FALSE) ==
            CSTR_EQUAL;
 }
 

@@ -23,8 +23,8 @@ bool startsAsProgram(const LayoutReport& layout) {
 
 namespace {
 
-// The layout is checked through `held` when the caller holds the file, by
-// its path otherwise.
+// The layout and the version block are read through `held` when the caller
+// holds the file, by its path otherwise.
 CandidateKind judge(Candidate& result, const std::string& path, const SelfTest& self, LayoutCheck checkLayout,
                     HANDLE held) {
     if (self.rule == SelfTest::Rule::SamePath && pathsEqualIgnoreCase(path, self.path)) {
@@ -47,7 +47,7 @@ CandidateKind judge(Candidate& result, const std::string& path, const SelfTest& 
     if (!startsAsProgram(result.layout)) {
         return CandidateKind::NotAProgram;
     }
-    const VersionBlock block = readVersionBlock(path);
+    const VersionBlock block = held != nullptr ? readHeldVersionBlock(held) : readVersionBlock(path);
     result.info = launcherVersionInfoOf(block);
     if (!result.info.valid) {
         return CandidateKind::NoVersionResource;

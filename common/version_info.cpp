@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "common/encoding.h"
 #include "common/version_library.h"
@@ -80,6 +81,22 @@ OwnVersionBlock readModuleVersionBlock(void* module) {
     std::memcpy(own.block.bytes.get(), data, kept);
     own.block.size = kept;
     return own;
+}
+
+VersionBlock readHeldVersionBlock(void* file) {
+    // SEC_IMAGE lays the file out as the loader does, so that its resources
+    // are found as in a loaded module.
+    const HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr);
+    void* view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+    OwnVersionBlock read;
+    if (view != nullptr) {
+        read = readModuleVersionBlock(view);
+        UnmapViewOfFile(view);
+    }
+    if (mapping != nullptr) {
+        CloseHandle(mapping);
+    }
+    return std::move(read.block);
 }
 
 const void* findVersionValue(const VersionBlock& block, const wchar_t* query, std::size_t unitSize, unsigned& count) {

@@ -7,6 +7,7 @@
 #include <cwctype>
 #include <ostream>
 
+#include "common/held_launcher.h"
 #include "common/publisher_keys.h"
 #include "common/win_owners.h"
 #include "start/launch.h"
@@ -230,6 +231,20 @@ TEST_P(PublishedChoice, HoldsWhatItJudged) {
     EXPECT_FALSE(waitForLaunchRecord(other, 1000).has_value()) << "a file other than the held one ran";
     EXPECT_EQ(launchLauncher(winner, chosen.held.get()), 0);
     EXPECT_TRUE(waitForLaunchRecord(winner).has_value());
+
+    // A held file is judged again through its hold, never by its name: with
+    // its folder renamed away (Wine lets another process do so) and one that
+    // pins nothing put at its name, the held launcher and its keys are read.
+    const std::wstring moved = folder.dir + L"-moved";
+    ASSERT_TRUE(MoveFileExW(folder.dir.c_str(), moved.c_str(), 0)) << GetLastError();
+    ASSERT_TRUE(CreateDirectoryW(folder.dir.c_str(), nullptr));
+    copyFileOrFail(builtExe(L"fx_signed_unpinning_5_0_0_0"), winner);
+    const Candidate again = judgeHeldCandidate(chosen.held.get(), winner);
+    DeleteFileW(winner.c_str());
+    RemoveDirectoryW(folder.dir.c_str());
+    MoveFileExW(moved.c_str(), folder.dir.c_str(), 0);
+    EXPECT_EQ(again.kind, CandidateKind::Launcher);
+    EXPECT_TRUE(keepsPublisherKeys(again.keys, parsePublisherKeys(widen(KES_STUDIO_KEY_DIGEST))));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -62,9 +62,10 @@ Candidate judgeCandidate(const std::string& path, const SelfTest& self,
                          LayoutCheck checkLayout = checkExecutableLayout);
 
 // The same judgement of a file that the caller holds open (read access,
-// writers and deleters kept out): its layout through that handle, the rest
-// by its path, which names the held file while it is held. Nothing is the
-// running program here: the caller judged that before it held the file.
+// writers and deleters kept out), all of it through that handle: its layout,
+// and its version block (version, family, pinned keys) from the file mapped
+// as an image, never by its path. Nothing is the running program here: the
+// caller judged that before it held the file.
 Candidate judgeHeldCandidate(void* file, const std::wstring& path);
 
 // Whether a held file's judgement is the launcher's that made it the winner:

@@ -56,6 +56,12 @@ OwnVersionBlock readOwnVersionBlock();
 // a data file for its resources (kes-inspect reads the start program so).
 OwnVersionBlock readModuleVersionBlock(void* module);
 
+// The version block of a file that the caller holds open for reading, read
+// through that handle (the file mapped as an image), never by a path, which
+// someone may repoint while the file is held: Wine lets another process
+// rename a held file's folder. Empty when it cannot be mapped or has none.
+VersionBlock readHeldVersionBlock(void* file);
+
 const void* findVersionValue(const VersionBlock& block, const wchar_t* query, std::size_t unitSize, unsigned& count);
 
 // The record of a block already read, for a caller that reads more of it.
