@@ -74,3 +74,10 @@ void __throw_out_of_range_fmt(const char*, ...) {
 }
 
 }  // namespace std
+
+// The C runtime registers a handler for errors of its math functions, which
+// prints to a console the start program does not have; nothing here does
+// floating-point math. Returning 0 leaves the runtime's own handling (errno).
+extern "C" int _matherr(struct _exception*) {
+    return 0;
+}

@@ -27,17 +27,8 @@ void reportUnsplitCommandLine() {
                    GetLastError());
 }
 
-int launchLauncher(const std::wstring& chosenPath, HANDLE held) {
-    // Every argument is forwarded, whatever its text: the start program
-    // interprets none, removes none and adds none of its own.
-    const ForwardedArguments forwarded = forwardedArguments(nullptr);
-    if (!forwarded.split) {
-        reportUnsplitCommandLine();
-        return 1;
-    }
-    // CreateProcessW may write into its command line: this is its own copy.
-    std::wstring commandLine = quoteCommandLineArg(chosenPath) + forwarded.text;
-
+// CreateProcessW may write into its command line: `commandLine` is its own copy.
+int launchLauncher(const std::wstring& chosenPath, std::wstring commandLine, HANDLE held) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};

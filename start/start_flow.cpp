@@ -64,6 +64,9 @@ RefusedLauncher otherImageRefusal(const std::wstring& path) {
 int startInOrder(const std::vector<std::string>& candidates, const std::wstring& selfPath,
                  const std::wstring& installFolder, const PublisherKeys& keys, bool waits) {
     const std::vector<Candidate> judged = judgeCandidates(candidates, selfPath);
+    // Every argument is forwarded, whatever its text: the start program
+    // interprets none, removes none and adds none of its own (but the skip
+    // flag for a launcher that the waiting start program falls back to).
     const ForwardedArguments forwarded = forwardedArguments(nullptr);
     if (!forwarded.split) {
         reportUnsplitCommandLine();
@@ -83,8 +86,13 @@ int startInOrder(const std::vector<std::string>& candidates, const std::wstring&
                 continue;
             }
         }
+        // A launcher after the first runs as itself: its hand-over must not
+        // go back to a newer one that could not start.
+        const bool triedBefore = tried;
+        const std::wstring commandLine = quoteCommandLineArg(launcher->path) + forwarded.text +
+                                         (tried ? std::wstring(L" ") + kSkipSelfUpdateFlagW : std::wstring());
         if (!waits) {
-            const int started = launchLauncher(launcher->path, held.get());
+            const int started = launchLauncher(launcher->path, commandLine, held.get());
             if (started != kNotTheHeldFile) {
                 reportRefusals(refused);
                 return started;
@@ -92,11 +100,6 @@ int startInOrder(const std::vector<std::string>& candidates, const std::wstring&
             refused.push_back(otherImageRefusal(launcher->path));
             continue;
         }
-        // A launcher after the first runs as itself: its hand-over must not
-        // go back to a newer one that could not start.
-        const bool triedBefore = tried;
-        const std::wstring commandLine = quoteCommandLineArg(launcher->path) + forwarded.text +
-                                         (tried ? std::wstring(L" ") + kSkipSelfUpdateFlagW : std::wstring());
         tried = true;
         LauncherRun run;
         run.error = ERROR_FILENAME_EXCED_RANGE;

@@ -227,9 +227,9 @@ TEST_P(PublishedChoice, HoldsWhatItJudged) {
         CreateFileW(winner.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(heldAgain);
     EXPECT_TRUE(runAndWait(other, L"Other.exe", folder.dir + L"\\", heldAgain).otherImage);
-    EXPECT_EQ(launchLauncher(other, chosen.held.get()), kNotTheHeldFile);
+    EXPECT_EQ(launchLauncher(other, L"Other.exe", chosen.held.get()), kNotTheHeldFile);
     EXPECT_FALSE(waitForLaunchRecord(other, 1000).has_value()) << "a file other than the held one ran";
-    EXPECT_EQ(launchLauncher(winner, chosen.held.get()), 0);
+    EXPECT_EQ(launchLauncher(winner, L"Winner.exe", chosen.held.get()), 0);
     EXPECT_TRUE(waitForLaunchRecord(winner).has_value());
 
     // A held file is judged again through its hold, never by its name: with
