@@ -84,13 +84,15 @@ OwnVersionBlock readModuleVersionBlock(void* module) {
 }
 
 VersionBlock readHeldVersionBlock(void* file) {
-    // SEC_IMAGE lays the file out as the loader does, so that its resources
-    // are found as in a loaded module.
-    const HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr);
+    // Mapped as data, as LoadLibraryExW maps a file for its resources alone
+    // (whatever machine it is built for): the resource calls take such a view
+    // with its lowest address bit set, and find its data through the section
+    // table.
+    const HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
     void* view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
     OwnVersionBlock read;
     if (view != nullptr) {
-        read = readModuleVersionBlock(view);
+        read = readModuleVersionBlock(reinterpret_cast<void*>(reinterpret_cast<ULONG_PTR>(view) | 1));
         UnmapViewOfFile(view);
     }
     if (mapping != nullptr) {

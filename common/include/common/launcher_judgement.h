@@ -64,7 +64,7 @@ Candidate judgeCandidate(const std::string& path, const SelfTest& self,
 // The same judgement of a file that the caller holds open (read access,
 // writers and deleters kept out), all of it through that handle: its layout,
 // and its version block (version, family, pinned keys) from the file mapped
-// as an image, never by its path. Nothing is the running program here: the
+// for its resources, never by its path. Nothing is the running program here: the
 // caller judged that before it held the file.
 Candidate judgeHeldCandidate(void* file, const std::wstring& path);
 

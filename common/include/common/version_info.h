@@ -57,7 +57,7 @@ OwnVersionBlock readOwnVersionBlock();
 OwnVersionBlock readModuleVersionBlock(void* module);
 
 // The version block of a file that the caller holds open for reading, read
-// through that handle (the file mapped as an image), never by a path, which
+// through that handle (the file mapped for its resources), never by a path, which
 // someone may repoint while the file is held: Wine lets another process
 // rename a held file's folder. Empty when it cannot be mapped or has none.
 VersionBlock readHeldVersionBlock(void* file);
