@@ -16,7 +16,9 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "common/app_identity.h"
@@ -598,43 +600,43 @@ std::vector<std::wstring> tryOrder(const std::vector<kes::Candidate>& judged, co
     return order;
 }
 
-// The start program's version block as the start program itself reads it,
-// from its image's resources, loaded as a data file (nothing of it runs),
-// once the layout check has passed it as it passes any file before the
-// platform's loader reads it.
-kes::VersionBlock startProgramVersionBlock(const std::wstring& path) {
+struct LibraryFreer {
+    void operator()(HMODULE module) const noexcept { FreeLibrary(module); }
+};
+using UniqueLibrary = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFreer>;
+
+// The start program's image loaded as a data file for its resources alone
+// (nothing of it runs), once the layout check has passed it as it passes any
+// file before the platform's loader reads it. Null when it cannot be.
+UniqueLibrary startProgramResources(const std::wstring& path) {
     if (kes::checkExecutableLayout(utf8(path)).verdict != kes::LayoutVerdict::Readable) {
-        return {};
+        return nullptr;
     }
-    const HMODULE image =
-        LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (image == nullptr) {
-        return {};
-    }
-    kes::OwnVersionBlock block = kes::readModuleVersionBlock(image);
-    FreeLibrary(image);
-    return std::move(block.block);
+    return UniqueLibrary(
+        LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+}
+
+// The start program's version block as the start program itself reads it,
+// from its image's resources.
+kes::VersionBlock startProgramVersionBlock(const std::wstring& path) {
+    const UniqueLibrary image = startProgramResources(path);
+    return image ? std::move(kes::readModuleVersionBlock(image.get()).block) : kes::VersionBlock();
 }
 
 // The languages of the start program's warning boxes, as locale names
 // (en-US first); none when there is no start program or it cannot be read.
 std::vector<std::string> startProgramLanguages(const std::wstring& path) {
-    if (kes::checkExecutableLayout(utf8(path)).verdict != kes::LayoutVerdict::Readable) {
-        return {};
-    }
-    const HMODULE image =
-        LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (image == nullptr) {
+    const UniqueLibrary image = startProgramResources(path);
+    if (!image) {
         return {};
     }
     std::vector<std::string> names;
-    for (const LANGID language : kes::boxTextLanguages(image)) {
+    for (const LANGID language : kes::boxTextLanguages(image.get())) {
         wchar_t name[LOCALE_NAME_MAX_LENGTH];
         const int n = LCIDToLocaleName(MAKELCID(language, SORT_DEFAULT), name, LOCALE_NAME_MAX_LENGTH, 0);
         names.push_back(n > 1 ? utf8(std::wstring(name, static_cast<std::size_t>(n - 1)))
                               : "0x" + utf8(kes::unsignedToText(language, 16, 4)));
     }
-    FreeLibrary(image);
     return names;
 }
 
