@@ -13,6 +13,12 @@
 
 namespace kes {
 
+namespace {
+
+constexpr char kLaunchFailed[] = "launch: %s failed, Windows error %lu -- could-not-start box";
+
+}  // namespace
+
 void showCouldNotStart(unsigned long error) {
     // "\n\nWindows error: %lu", the number unsigned and decimal.
     std::wstring text = boxText(BoxText::CouldNotStart);
@@ -23,8 +29,7 @@ void showCouldNotStart(unsigned long error) {
 }
 
 void reportUnsplitCommandLine() {
-    writeDebugLine("arguments: CommandLineToArgvW (shell32) failed, Windows error %lu -- nothing started",
-                   GetLastError());
+    writeDebugLine("arguments: CommandLineToArgvW failed, Windows error %lu -- nothing started", GetLastError());
 }
 
 // CreateProcessW may write into its command line: `commandLine` is its own copy.
@@ -37,7 +42,7 @@ int launchLauncher(const std::wstring& chosenPath, std::wstring commandLine, HAN
     if (tooLong || !createProcessRetrying(chosenPath.c_str(), commandLine.data(), FALSE, flags, nullptr, nullptr,
                                           &startup, &process)) {
         const DWORD error = tooLong ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
-        writeDebugLine("launch: CreateProcessW failed, Windows error %lu -- could-not-start box", error);
+        writeDebugLine(kLaunchFailed, "CreateProcessW", error);
         showCouldNotStart(error);
         return 1;
     }
@@ -52,7 +57,7 @@ int launchLauncher(const std::wstring& chosenPath, std::wstring commandLine, HAN
     if (held != nullptr && ResumeThread(process.hThread) == static_cast<DWORD>(-1)) {
         const DWORD error = GetLastError();
         TerminateProcess(process.hProcess, error);
-        writeDebugLine("launch: ResumeThread failed, Windows error %lu -- could-not-start box", error);
+        writeDebugLine(kLaunchFailed, "ResumeThread", error);
         showCouldNotStart(error);
         return 1;
     }

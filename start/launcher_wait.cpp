@@ -53,8 +53,10 @@ bool liesIn(HANDLE process, const std::wstring& folder) {
     wchar_t resolved[kFinalPathUnits];
     const DWORD length = file ? finalPathOf(file.get(), resolved) : 0;
     const auto prefix = static_cast<int>(folder.size());
+    // Case counts: both are final paths, spelt as the file system stores
+    // them, and a file system may hold folders whose names differ only in case.
     return length > folder.size() &&
-           CompareStringOrdinal(resolved, prefix, folder.c_str(), prefix, TRUE) == CSTR_EQUAL;
+           CompareStringOrdinal(resolved, prefix, folder.c_str(), prefix, FALSE) == CSTR_EQUAL;
 }
 
 // A job whose processes end when its last handle closes (when the start
@@ -108,10 +110,13 @@ DWORD ranMsOf(HANDLE process) {
 // ran (a debugger or error reporter from elsewhere does not count).
 void judgeLauncherEnd(LauncherRun& run, HANDLE launcher, DWORD code, bool startedOthers, bool startedOfFolder) {
     run.ranMs = ranMsOf(launcher);
+    // A launcher that ran longer was running the game, whatever status it
+    // ends with: that status is the game's.
+    const bool soon = run.ranMs < kCrashAtStartMs;
     if (isLoaderStatus(code)) {
-        run.couldNotLoad = !startedOthers;
+        run.couldNotLoad = !startedOthers && soon;
     } else {
-        run.crashedAtStart = isExceptionStatus(code) && run.ranMs < kCrashAtStartMs && !startedOfFolder;
+        run.crashedAtStart = isExceptionStatus(code) && soon && !startedOfFolder;
     }
     if (run.couldNotLoad || run.crashedAtStart) {
         run.error = code;
@@ -133,8 +138,7 @@ std::wstring resolvedFolder(const std::wstring& folder) {
     wchar_t path[kFinalPathUnits];
     const DWORD length = handle ? finalPathOf(handle.get(), path) : 0;
     if (length == 0) {
-        writeDebugLine("folder: cannot be resolved (Windows error %lu) -- no process counts as the game's",
-                       GetLastError());
+        writeDebugLine("folder: not resolved (Windows error %lu) -- only the launcher's code counts", GetLastError());
         return {};
     }
     // "\\?\R:\" ends in a separator, "\\?\C:\Games\K" does not.

@@ -121,9 +121,10 @@ int startInOrder(const std::vector<std::string>& candidates, const std::wstring&
             writeDebugLine("fallback: %s crashed at start, status 0x%08lX, after %lu ms -- trying the next launcher",
                            utf8Of(launcher->path).c_str(), run.error, run.ranMs);
         } else {
-            writeDebugLine("fallback: %s %s 0x%08lX -- trying the next launcher", utf8Of(launcher->path).c_str(),
-                           run.created ? "could not load, status" : "could not be started, Windows error",
-                           run.error);
+            writeDebugLine(run.created ? "fallback: %s could not load, status 0x%08lX -- trying the next launcher"
+                                       : "fallback: %s CreateProcessW failed, Windows error %lu -- trying the next "
+                                         "launcher",
+                           utf8Of(launcher->path).c_str(), run.error);
         }
     }
     reportRefusals(refused);
