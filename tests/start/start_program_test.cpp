@@ -451,6 +451,10 @@ INSTANTIATE_TEST_SUITE_P(
         WaitCase{"NoFallbackForACrashAfterTwelveSeconds",
                  {{L"fx_family_5_0_0_0", L"L50.exe"}, {L"fx_family_1_0_0_0", L"L10.exe"}},
                  L"--crash-as L50.exe --sleep 12000", 0xC0000005, {L"L50.exe"}, 12, 40},
+        // Nor for a loader status after 12 s: the launcher was running.
+        WaitCase{"NoFallbackForALoaderStatusAfterTwelveSeconds",
+                 {{L"fx_family_5_0_0_0", L"L50.exe"}, {L"fx_family_1_0_0_0", L"L10.exe"}},
+                 L"--sleep 12000 --exit 3221225781", 0xC0000135, {L"L50.exe"}, 12, 40},
         WaitCase{"NoFallbackForACrashOnceTheGameRuns",
                  {{L"fx_family_5_0_0_0", L"L50.exe"}, {L"fx_family_1_0_0_0", L"L10.exe"},
                   {L"fx_other_family", L"Game.exe"}},
