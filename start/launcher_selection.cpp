@@ -45,25 +45,16 @@ const Candidate* nextLauncher(const std::vector<Candidate>& judged, const Candid
     return best;
 }
 
-const Candidate* nextPublishedLauncher(const std::vector<Candidate>& judged, const Candidate* previous,
-                                       const PublisherKeys& keys, UniqueHandle& held,
-                                       std::vector<RefusedLauncher>& refused) {
-    for (const Candidate* launcher = nextLauncher(judged, previous); launcher != nullptr;
-         launcher = nextLauncher(judged, launcher)) {
-        const PublisherCheck check = holdAndCheckLauncher(*launcher, keys, held);
-        if (check.verdict == PublisherVerdict::Passed) {
-            return launcher;
-        }
-        refused.push_back({launcher->path, check});
-    }
-    return nullptr;
-}
-
 PublishedLauncher choosePublishedLauncher(const std::vector<Candidate>& judged, const PublisherKeys& keys) {
     PublishedLauncher chosen;
-    const Candidate* launcher = nextPublishedLauncher(judged, nullptr, keys, chosen.held, chosen.refused);
-    if (launcher != nullptr) {
-        chosen.path = launcher->path;
+    for (const Candidate* launcher = nextLauncher(judged, nullptr); launcher != nullptr;
+         launcher = nextLauncher(judged, launcher)) {
+        const PublisherCheck check = holdAndCheckLauncher(*launcher, keys, chosen.held);
+        if (check.verdict == PublisherVerdict::Passed) {
+            chosen.path = launcher->path;
+            return chosen;
+        }
+        chosen.refused.push_back({launcher->path, check});
     }
     return chosen;
 }

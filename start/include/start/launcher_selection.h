@@ -50,13 +50,6 @@ std::vector<Candidate> judgeCandidates(const std::vector<std::string>& candidate
 // The same choice among candidates already judged (kes-inspect has them).
 PublishedLauncher choosePublishedLauncher(const std::vector<Candidate>& judged, const PublisherKeys& keys);
 
-// The next launcher after `previous` (null: from the first) in the
-// selection's order that holdAndCheckLauncher passes, held in `held`; each
-// one refused on the way is added to `refused`. Null when none is left.
-const Candidate* nextPublishedLauncher(const std::vector<Candidate>& judged, const Candidate* previous,
-                                       const PublisherKeys& keys, UniqueHandle& held,
-                                       std::vector<RefusedLauncher>& refused);
-
 // The launchers of the family among candidates already judged, one by one in
 // the selection's order: with `previous` null the one it chooses, then the
 // one after `previous` (the order in which pinning checks them and a start
